@@ -1,0 +1,1 @@
+#include "driver/do_msg.h"

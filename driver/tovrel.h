@@ -1,0 +1,32 @@
+// The program's settings and its builds: one page (tovrel), all pages (bld_all_page), the
+// out-of-date pages (bld_upd_pages) and the interactive menu (do_interact). The settings are
+// process-wide; the command line and the menu are their only sources.
+#ifndef TOVREL_H
+#define TOVREL_H
+
+#include <string>
+
+extern std::string Prog;     // program name, the prefix of the driver's messages
+extern int debugsw;          // toggled by -d; no build consults it
+extern int verbose;          // the driver's verbosity
+extern std::string indir;    // input directory, "in" at start
+extern std::string outdir;   // output directory, "out" at start
+extern std::string subdir;   // subdirectory below both, empty for none
+extern std::string sitename; // site name, shown in the menu's status line
+
+// Builds the page named fname (anything from ".html" on is cut off). Every failure is
+// reported on standard error and ends this page's build only.
+void tovrel(const char *fname);
+// Returns 0 when indir and outdir differ; otherwise prints two lines on standard error and
+// returns 1.
+int check_dir();
+// Builds every page of the input directory (and subdir).
+void bld_all_page();
+// Builds the pages whose output is missing or older than their page file.
+void bld_upd_pages();
+// Returns 1 when the page fname needs no build (or cannot be judged), 0 when it must be built.
+int updated(const char *fname);
+// Runs the console menu until a confirmed quit or the end of standard input.
+void do_interact();
+
+#endif

@@ -1,0 +1,1 @@
+#include "engine/bld_html.h"

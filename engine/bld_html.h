@@ -1,0 +1,55 @@
+// The include engine: loads the include library into the macro index, keeps the variable
+// store, resolves $[...] references and conditions, expands include texts (with the commands
+// set, clear and if and nested includes), and transforms a page body and its sub-menu.
+// The macro index incs and the variable store vars are process-wide and live until exit.
+#ifndef BLD_HTML_H
+#define BLD_HTML_H
+
+#include <cstdio>
+
+#include "support/prodlist.h"
+
+// Macro index: lower-cased macro name -> ProdAlphaList* body. Null until the first macro.
+extern ProdAPtrList *incs;
+// Variable store: name -> value string (null for a blank variable). Null until the first macro.
+extern ProdAPtrList *vars;
+
+// Sets the engine's own verbosity.
+void set_verbose_inc(int val);
+
+// Loads the include library fname into incs. Failures are reported on standard error.
+void bld_inc(const char *fname);
+
+// Expands the include text str (name, then arguments, separated by '|'; it ends at its first
+// CR or LF) into outf. An unknown macro is reported on standard error and writes nothing.
+void do_include(FILE *outf, const char *str);
+
+// Writes the expansion of body into outf (standard output when outf is null). name serves
+// the diagnostics only; args holds nargs strings (null entries allowed).
+void process_include(FILE *outf, const char *name, ProdAlphaList *body, int nargs, char **args);
+
+// Returns a new copy of str with every $[name] reference resolved; the caller frees it with
+// free.
+char *evalstr(const char *str, int nargs, char **args);
+
+// Returns the relation code of a comparison operator: < 4, <= 6, == and = 2, > 1, >= 3,
+// != and <> 5, anything else 0.
+int evalrelop(const char *str);
+
+// Runs the condition text str1|relop|str2|truestr|falsestr and writes the chosen text to fp.
+// Returns 0, or 1 to 4 when the separator after that field is missing (nothing written).
+int do_if(FILE *fp, const char *str, int nargs, char **args);
+
+// Transforms the rest of the page inf (from its current position) into outf: text lines
+// copied byte for byte, include lines expanded, exec lines run.
+void bld_html(FILE *outf, FILE *inf);
+
+// Rewinds inf and writes the sub-menu (SubMenuStart, one SubMenuItem per sub-link line,
+// SubMenuEnd) to outf. Leaves inf at its end.
+void find_smenu(FILE *outf, FILE *inf);
+
+// Returns a new copy of str with every '&' written as "&amp;", which the caller frees with
+// free; nullptr (with a message) when str holds more than 512 characters.
+char *htmlsafe(const char *str);
+
+#endif

@@ -1,0 +1,1 @@
+#include "support/read_line.h"

@@ -1,0 +1,33 @@
+// Line reading for text files: read_line delivers the next line without its line end in
+// pieces of at most 511 characters; read_whole_line delivers a line of any length with its
+// line end, NUL bytes included, for callers that must never split a line.
+#ifndef READ_LINE_H
+#define READ_LINE_H
+
+#include <cstdio>
+#include <string>
+
+enum { READ_LINE_BUFSIZE = 512 };
+
+// A pushed-back line (declared for callers; no operation here uses it).
+struct read_buf {
+    read_buf *next;
+    FILE *fp;
+    char buf[READ_LINE_BUFSIZE];
+};
+extern read_buf *ReadBuf;
+
+// Reads up to 511 characters, up to and including the first line feed, into buf (which holds
+// 512), and ends the text at its first CR or LF. Returns 0 for a line, -1 at end of input or
+// on a read error, 1 when buf or fp is null.
+int read_line(char *buf, FILE *fp);
+// Stores nothing; returns 1 when buf or fp is null, else 2.
+int unread_line(const char *buf, FILE *fp);
+// Does nothing and leaves fp open; returns 0.
+int readline_close(FILE *fp);
+
+// Replaces line with the next whole line of fp, its line end (if any) included, whatever
+// its length and content. Returns false at end of input or on a read error.
+bool read_whole_line(std::string *line, FILE *fp);
+
+#endif

@@ -1,0 +1,21 @@
+// Small helpers every layer shares: the one exit path for memory that cannot be had,
+// allocation wrappers that take it, and printf into a std::string for texts of any length.
+#ifndef UTIL_H
+#define UTIL_H
+
+#include <cstddef>
+#include <string>
+
+// Prints "out of memory" to standard error and ends the process with status 3.
+// main() installs it as the new-handler too, so no std::bad_alloc escapes.
+[[noreturn]] void die_out_of_memory();
+
+// malloc/realloc/strdup that never return nullptr: on failure they call die_out_of_memory().
+void *xmalloc(size_t size);
+void *xrealloc(void *ptr, size_t size);
+char *xstrdup(const char *str);
+
+// Returns the formatted text, whatever its length.
+[[gnu::format(printf, 1, 2)]] std::string strprintf(const char *fmt, ...);
+
+#endif
