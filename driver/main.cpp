@@ -1,4 +1,153 @@
-int main()
+// tovrel: builds the pages of a web site from page files and one include library of macros.
+// Start-up and the command line; everything else lives in the driver library.
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "driver/do_msg.h"
+#include "driver/tovrel.h"
+#include "engine/bld_html.h"
+#include "support/util.h"
+
+namespace {
+
+enum ArgResult { ARG_DONE, ARG_EXIT, ARG_INVALID };
+
+// True when s is ".exe" in any case of its letters.
+bool is_exe_suffix(const char *s)
 {
-    return 1; // not built yet
+    for (const char *lower = ".exe"; *lower != '\0'; ++s, ++lower) {
+        char c = (*s >= 'A' && *s <= 'Z') ? static_cast<char>(*s - 'A' + 'a') : *s;
+        if (c != *lower)
+            return false;
+    }
+    return *s == '\0';
+}
+
+// The program name: the path's last component (after the last '/', or after the last '\'
+// when there is no '/'), lower-cased, without a final ".exe" in any case.
+std::string program_name(const char *path)
+{
+    const char *base = std::strrchr(path, '/');
+    if (base == nullptr)
+        base = std::strrchr(path, '\\');
+    std::string name = base != nullptr ? base + 1 : path;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (is_exe_suffix(name.c_str() + i)) {
+            name.resize(i);
+            break;
+        }
+        if (name[i] >= 'A' && name[i] <= 'Z')
+            name[i] = static_cast<char>(name[i] - 'A' + 'a');
+    }
+    return name;
+}
+
+// The value of the option at argv[*i]: the rest of the argument, else the whole next
+// argument (which is consumed), else nullptr when nothing follows.
+const char *option_value(int argc, char **argv, int *i)
+{
+    const char *rest = argv[*i] + 2;
+    if (*rest != '\0')
+        return rest;
+    if (*i + 1 < argc)
+        return argv[++*i];
+    return nullptr;
+}
+
+// Sets the verbosity from a decimal text (no digits gives 0) and hands it to the engine.
+void set_verbosity(const char *text)
+{
+    long val = std::strtol(text, nullptr, 10);
+    verbose = static_cast<int>(val < INT_MIN ? INT_MIN : val > INT_MAX ? INT_MAX : val);
+    set_verbose_inc(verbose);
+}
+
+// Carries out the option argv[*i] (its second character selects it).
+ArgResult run_option(int argc, char **argv, int *i)
+{
+    char letter = argv[*i][1];
+    switch (letter) {
+    case 'a':
+        bld_all_page();
+        return ARG_DONE;
+    case 'd':
+        debugsw = !debugsw;
+        return ARG_DONE;
+    case 'u':
+        bld_upd_pages();
+        return ARG_DONE;
+    case 'h':
+        do_msg(Usage, Prog.c_str());
+        do_msg(Help, Prog.c_str());
+        return ARG_EXIT;
+    case 'i':
+    case 'o':
+    case 's':
+    case 'v':
+        break;
+    default:
+        return ARG_INVALID;
+    }
+    const char *value = option_value(argc, argv, i);
+    if (value == nullptr)
+        return ARG_DONE; // nothing after the letter: no value, no change
+    if (letter == 'i')
+        indir = value;
+    else if (letter == 'o')
+        outdir = value;
+    else if (letter == 's')
+        sitename = value;
+    else
+        set_verbosity(value);
+    return ARG_DONE;
+}
+
+// Builds the page a file argument names: cut at ".htm", any directory part dropped.
+void build_page_argument(const char *arg)
+{
+    if (verbose > 1)
+        std::printf("%s: Processing file %s ...\n", Prog.c_str(), arg);
+    std::string name(arg);
+    name.resize(std::min(name.find(".htm"), name.size()));
+    size_t sep = name.rfind('/');
+    if (sep == std::string::npos)
+        sep = name.rfind('\\');
+    if (sep != std::string::npos)
+        name.erase(0, sep + 1);
+    tovrel(name.c_str());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::set_new_handler(die_out_of_memory);
+    Prog = program_name(argc > 0 && argv[0] != nullptr ? argv[0] : "tovrel");
+    set_verbose_inc(verbose);
+    bld_inc("include/include.txt");
+    if (argc <= 1) {
+        do_interact();
+        return 0;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] != '-') {
+            build_page_argument(argv[i]);
+            continue;
+        }
+        ArgResult result = run_option(argc, argv, &i);
+        if (result == ARG_EXIT)
+            return 0;
+        if (result == ARG_INVALID) {
+            std::fprintf(stderr, "%s: Invalid option (%s)\n", Prog.c_str(), argv[i]);
+            do_msg(Usage, Prog.c_str());
+            return 1;
+        }
+    }
+    std::printf("%s: Terminating\n", Prog.c_str());
+    return 0;
 }

@@ -1,1 +1,379 @@
 #include "driver/tovrel.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/bld_html.h"
+#include "support/dir.h"
+#include "support/prodlist.h"
+#include "support/read_line.h"
+
+std::string Prog;
+int debugsw = 0;
+int verbose = 0;
+std::string indir = "in";
+std::string outdir = "out";
+std::string subdir;
+std::string sitename;
+
+namespace {
+
+using AlphaGuard = std::unique_ptr<ProdAlphaList, decltype(&free_alpha_prodlist)>;
+using InputGuard = std::unique_ptr<FILE, decltype(&std::fclose)>;
+
+// The bits a plainly created file gets: 0666 less the umask. Reading the umask means setting
+// it, so it is read once, when the program starts.
+mode_t read_new_page_mode()
+{
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+const mode_t new_page_mode = read_new_page_mode();
+
+// dir, then subdir when one is set: the directory that holds the pages.
+std::string with_subdir(const std::string &dir)
+{
+    return subdir.empty() ? dir : dir + "/" + subdir;
+}
+
+// The path of the page name below dir (indir or outdir). Settings are used as they stand, so
+// a directory that ends in '/' gives a doubled separator.
+std::string page_path(const std::string &dir, const char *name)
+{
+    std::string path = with_subdir(dir);
+    path += '/';
+    path += name;
+    path += ".html";
+    return path;
+}
+
+// A page being written: a temporary file beside the page, renamed over it when complete.
+struct PageOutput {
+    std::string path; // the file to replace (a linked page's target)
+    std::string temp; // the temporary file, its name beginning with '.'
+    FILE *fp;
+};
+
+// The file an output path stands for: a link to a page is followed, so the page it points
+// to is replaced and the link stays.
+std::string replaced_file(const std::string &outpath)
+{
+    struct stat st;
+    if (lstat(outpath.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return outpath;
+    std::unique_ptr<char, decltype(&std::free)> target(realpath(outpath.c_str(), nullptr),
+                                                       &std::free);
+    return target ? std::string(target.get()) : outpath;
+}
+
+// Creates the temporary file for out->path with the given permission bits. Returns false
+// (nothing left behind) when it cannot be created.
+bool create_temp_output(PageOutput *out, mode_t mode)
+{
+    out->temp = out->path.substr(0, out->path.rfind('/') + 1) + ".tovrel-XXXXXX";
+    std::vector<char> name(out->temp.begin(), out->temp.end());
+    name.push_back('\0');
+    int fd = mkstemp(name.data());
+    if (fd < 0)
+        return false;
+    out->temp = name.data();
+    if (fchmod(fd, mode) != 0 || (out->fp = fdopen(fd, "w")) == nullptr) {
+        close(fd);
+        unlink(out->temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Makes ready to write the page outpath for the open input inpath. Returns false, with a
+// message, when the page must not or cannot be written: it names the input itself, or it
+// cannot be created.
+bool open_page_output(FILE *inf, const std::string &inpath, const std::string &outpath,
+                      PageOutput *out)
+{
+    struct stat in_st, out_st;
+    bool exists = stat(outpath.c_str(), &out_st) == 0;
+    if (exists && fstat(fileno(inf), &in_st) == 0 && in_st.st_dev == out_st.st_dev &&
+        in_st.st_ino == out_st.st_ino) {
+        std::fprintf(stderr, "%s: Input and output are the same file (%s)!\n", Prog.c_str(),
+                     inpath.c_str());
+        return false;
+    }
+    out->path = replaced_file(outpath);
+    if ((exists && !S_ISREG(out_st.st_mode)) ||
+        !create_temp_output(out, exists ? (out_st.st_mode & 07777) : new_page_mode)) {
+        std::fprintf(stderr, "%s: Can't open output file (%s)!\n", Prog.c_str(), outpath.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Closes the written page and puts it in place of the old one. On any write error the
+// temporary file is removed, the old page stays, and the error is reported with outpath.
+void finish_page_output(PageOutput *out, const std::string &outpath)
+{
+    bool ok = std::ferror(out->fp) == 0;
+    ok = std::fclose(out->fp) == 0 && ok;
+    if (ok && std::rename(out->temp.c_str(), out->path.c_str()) == 0)
+        return;
+    std::fprintf(stderr, "%s: Can't write output file (%s)!\n", Prog.c_str(), outpath.c_str());
+    unlink(out->temp.c_str());
+}
+
+// Copies the header lines, whole whatever their length, up to the first line that begins
+// with LF, CR or NUL; that line is consumed and not copied.
+void copy_header_lines(FILE *outf, FILE *inf)
+{
+    std::string line;
+    while (read_whole_line(&line, inf)) {
+        if (line.empty() || line[0] == '\n' || line[0] == '\r' || line[0] == '\0')
+            return;
+        std::fwrite(line.data(), 1, line.size(), outf);
+    }
+}
+
+// Writes the page: the frame macros around the header lines, the body and the sub-menu.
+// The title is the whole first line up to its first CR or LF.
+void write_page(FILE *outf, FILE *inf, const char *name)
+{
+    std::string title;
+    if (!read_whole_line(&title, inf)) {
+        std::fprintf(stderr, "%s: input file is empty (%s)\n", Prog.c_str(), name);
+        return;
+    }
+    title.resize(std::min(title.find_first_of("\r\n"), title.size()));
+    do_include(outf, ("PageStart|" + title).c_str());
+    copy_header_lines(outf, inf);
+    do_include(outf, ("PageHdr|" + title).c_str());
+    bld_html(outf, inf);
+    find_smenu(outf, inf);
+    do_include(outf, "PageEnd");
+}
+
+// Opens the page file for reading; a directory is no page file.
+FILE *open_page_input(const std::string &inpath)
+{
+    FILE *inf = std::fopen(inpath.c_str(), "r");
+    struct stat st;
+    if (inf != nullptr && fstat(fileno(inf), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fclose(inf);
+        return nullptr;
+    }
+    return inf;
+}
+
+// Builds every page entry (a name holding ".html") listed in dir, or only those that are out
+// of date.
+void build_listed_pages(const std::string &dir, bool outdated_only)
+{
+    AlphaGuard names(list_files_in_directory(dir.c_str()), &free_alpha_prodlist);
+    if (!names) {
+        std::fprintf(stderr, "%s: No files found in input directory!\n", Prog.c_str());
+        return;
+    }
+    for (int i = 0; i < names->nitems; ++i) {
+        char *name = names->item[i];
+        char *suffix = std::strstr(name, ".html");
+        if (suffix == nullptr)
+            continue;
+        *suffix = '\0';
+        if (!outdated_only || updated(name) == 0)
+            tovrel(name);
+    }
+}
+
+} // namespace
+
+void tovrel(const char *fname)
+{
+    if (verbose > 0)
+        std::printf("Building page %s ...\n", fname);
+    if (check_dir() != 0)
+        return;
+    std::string name(fname);
+    name.resize(std::min(name.find(".html"), name.size()));
+    std::string inpath = page_path(indir, name.c_str());
+    InputGuard inf(open_page_input(inpath), &std::fclose);
+    if (!inf) {
+        std::fprintf(stderr, "%s: Can't open input file (%s)!\n", Prog.c_str(), inpath.c_str());
+        return;
+    }
+    std::string outpath = page_path(outdir, name.c_str());
+    PageOutput out;
+    if (!open_page_output(inf.get(), inpath, outpath, &out))
+        return;
+    write_page(out.fp, inf.get(), name.c_str());
+    finish_page_output(&out, outpath);
+}
+
+int check_dir()
+{
+    if (indir != outdir)
+        return 0;
+    std::fprintf(stderr, "%s: Input & Output Directories must be different!\n", Prog.c_str());
+    std::fprintf(stderr, "(%s) and (%s)\n", indir.c_str(), outdir.c_str());
+    return 1;
+}
+
+void bld_all_page()
+{
+    std::string dir = with_subdir(indir);
+    if (check_dir() != 0)
+        return;
+    build_listed_pages(dir, false);
+}
+
+void bld_upd_pages()
+{
+    if (check_dir() != 0)
+        return;
+    build_listed_pages(with_subdir(indir), true);
+}
+
+int updated(const char *fname)
+{
+    std::string inpath = page_path(indir, fname);
+    struct stat in_st, out_st;
+    if (stat(inpath.c_str(), &in_st) != 0) {
+        std::fprintf(stderr, "Can't stat input file (%s)\n", inpath.c_str());
+        return 1;
+    }
+    if (stat(page_path(outdir, fname).c_str(), &out_st) != 0)
+        return 0;
+    return in_st.st_mtime > out_st.st_mtime ? 0 : 1;
+}
+
+// --- the interactive menu ---
+
+namespace {
+
+// Reads one answer from standard input into *answer without its line end; an answer is
+// never cut. Returns false at end of input, leaving the answer empty.
+bool read_answer(std::string *answer)
+{
+    std::fflush(stdout);
+    if (!read_whole_line(answer, stdin)) {
+        answer->clear();
+        return false;
+    }
+    if (!answer->empty() && answer->back() == '\n')
+        answer->pop_back();
+    if (!answer->empty() && answer->back() == '\r')
+        answer->pop_back();
+    return true;
+}
+
+// Prints prompt and returns the answer (empty at end of input).
+std::string ask(const char *prompt)
+{
+    std::fputs(prompt, stdout);
+    std::string answer;
+    read_answer(&answer);
+    return answer;
+}
+
+// Asks for a setting; an empty answer leaves it unchanged.
+void ask_setting(std::string *setting, const char *prompt)
+{
+    std::string answer = ask(prompt);
+    if (!answer.empty())
+        *setting = answer;
+}
+
+// Lists every name of the input directory, pausing after every 20th; q at a pause stops.
+void list_input_dir()
+{
+    AlphaGuard names(list_files_in_directory(with_subdir(indir).c_str()), &free_alpha_prodlist);
+    if (!names)
+        std::fputs("No files found in input directory!\n", stderr);
+    for (int i = 0; names && i < names->nitems; ++i) {
+        std::printf("%s\n", names->item[i]);
+        if ((i + 1) % 20 == 0 && ask("Press ENTER to continue: ").starts_with('q'))
+            break;
+    }
+    ask("Press ENTER to continue: ");
+}
+
+void print_menu()
+{
+    std::fputs("\nOptions are:\n", stdout);
+    std::fputs("\t? - List status\n\tS - Set Site Name\n", stdout);
+    std::fputs("\tI - Set Input Directory\n\tO - Set Output Directory\n", stdout);
+    std::fputs("\tD - Set subdirectory\n\tL - List Files in Directory\n", stdout);
+    std::fputs("\tF - Process File\n\tA - Process All Files in Directory\n", stdout);
+    std::fputs("\tQ - Quit\n", stdout);
+    std::fputs("\nEnter option: ", stdout);
+}
+
+// Carries out the option chosen by the first character of answer. Returns false on a
+// confirmed quit.
+bool run_menu_option(const std::string &answer)
+{
+    switch (answer.empty() ? '\0' : answer[0]) {
+    case '?':
+        std::printf("InDir='%s', OutDir='%s', SubDir='%s', Site='%s'\n", indir.c_str(),
+                    outdir.c_str(), subdir.c_str(), sitename.c_str());
+        break;
+    case 'S':
+    case 's':
+        ask_setting(&sitename, "Enter Site Name: ");
+        break;
+    case 'I':
+    case 'i':
+        ask_setting(&indir, "Enter InDir: ");
+        break;
+    case 'O':
+    case 'o':
+        ask_setting(&outdir, "Enter OutDir: ");
+        break;
+    case 'D':
+    case 'd':
+        subdir = ask("Enter SubDirectory Name: ");
+        break;
+    case 'L':
+    case 'l':
+        list_input_dir();
+        break;
+    case 'F':
+    case 'f': {
+        std::string page = ask("Enter file to process: ");
+        if (!page.empty())
+            tovrel(page.c_str());
+        break;
+    }
+    case 'A':
+    case 'a':
+        bld_all_page();
+        break;
+    case 'Q':
+    case 'q': {
+        std::string sure = ask("Are you sure? (y or n): ");
+        return !(sure.starts_with('y') || sure.starts_with('Y'));
+    }
+    default:
+        std::printf("Invalid option (%s)\n", answer.c_str());
+        break;
+    }
+    return true;
+}
+
+} // namespace
+
+void do_interact()
+{
+    std::string answer = "?";
+    while (run_menu_option(answer)) {
+        print_menu();
+        if (!read_answer(&answer))
+            return; // end of input ends the menu like a confirmed quit
+    }
+}

@@ -1,0 +1,87 @@
+// Batch (-a) and incremental (-u) builds over the input directory.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "run_tovrel.h"
+
+TEST(BuildAll, BuildsEveryPageEntryInListingOrder)
+{
+    Sandbox box;
+    make_site(box);
+    for (const char *name : {"b.html", "a.html", "index.html", "index.html.bak", "Z.html"})
+        write_file(box.site + "/in/" + name, std::string(name) + "\n\nbody\n");
+    write_file(box.site + "/in/notes.txt", "not a page\n");
+    write_file(box.site + "/in/UPPER.HTML", "not a page\n");
+    write_file(box.site + "/in/.hidden.html", "never listed\n");
+    std::filesystem::create_directories(box.site + "/in/x.html");
+    RunResult r = run_tovrel(box, {"-v", "1", "-all"});
+    EXPECT_EQ(r.out, "Building page Z ...\nBuilding page a ...\nBuilding page b ...\n"
+                     "Building page index ...\nBuilding page index ...\n"
+                     "Building page x ...\ntovrel: Terminating\n");
+    EXPECT_EQ(r.err, "tovrel: Can't open input file (in/x.html)!\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(dir_names(box.site + "/out"),
+              (std::vector<std::string>{"Z.html", "a.html", "b.html", "index.html"}));
+    EXPECT_EQ(read_file(box.site + "/out/a.html"), framed_page("a.html", "", "body\n"));
+    EXPECT_EQ(read_file(box.site + "/out/index.html"), framed_page("index.html", "", "body\n"));
+}
+
+TEST(BuildAll, EmptyMissingAndEqualDirectories)
+{
+    Sandbox box;
+    make_site(box);
+    RunResult r = run_tovrel(box, {"-a"});
+    EXPECT_EQ(r.out, "tovrel: Terminating\n");
+    EXPECT_EQ(r.err, "");
+    r = run_tovrel(box, {"-i", "nowhere", "-a", "-u"});
+    EXPECT_EQ(r.err, "tovrel: No files found in input directory!\n"
+                     "tovrel: No files found in input directory!\n");
+    write_file(box.site + "/in/a.html", "A\n");
+    r = run_tovrel(box, {"-o", "in", "-v", "1", "-a", "-u"});
+    EXPECT_EQ(r.out, "tovrel: Terminating\n");
+    EXPECT_EQ(r.err, "tovrel: Input & Output Directories must be different!\n(in) and (in)\n"
+                     "tovrel: Input & Output Directories must be different!\n(in) and (in)\n");
+    EXPECT_EQ(dir_names(box.site + "/in"), std::vector<std::string>{"a.html"});
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(BuildUpdated, RebuildsOnlyMissingOrOlderPages)
+{
+    Sandbox box;
+    make_site(box);
+    struct Case {
+        const char *name;
+        time_t in_time;
+        time_t out_time; // 0: no output yet
+        bool rebuilt;
+    } cases[] = {
+        {"newer", 1000, 2000, false},
+        {"same", 2000, 2000, false},
+        {"older", 3000, 2999, true},
+        {"none", 1000, 0, true},
+    };
+    for (const Case &c : cases) {
+        std::string in = box.site + "/in/" + c.name + ".html";
+        std::string out = box.site + "/out/" + c.name + ".html";
+        write_file(in, std::string(c.name) + "\n");
+        set_mtime(in, c.in_time);
+        if (c.out_time != 0) {
+            write_file(out, "old\n");
+            set_mtime(out, c.out_time);
+        }
+    }
+    ASSERT_EQ(symlink("nothing", (box.site + "/in/dangling.html").c_str()), 0);
+    RunResult r = run_tovrel(box, {"-v", "1", "-u"});
+    EXPECT_EQ(r.out, "Building page none ...\nBuilding page older ...\ntovrel: Terminating\n");
+    EXPECT_EQ(r.err, "Can't stat input file (in/dangling.html)\n");
+    EXPECT_EQ(r.status, 0);
+    for (const Case &c : cases) {
+        std::string out = read_file(box.site + "/out/" + c.name + ".html");
+        EXPECT_EQ(out, c.rebuilt ? framed_page(c.name, "", "") : "old\n") << c.name;
+    }
+    // Built pages are now newer than their page files: nothing more to do.
+    r = run_tovrel(box, {"-v", "1", "-u"});
+    EXPECT_EQ(r.out, "tovrel: Terminating\n");
+}

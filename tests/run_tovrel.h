@@ -1,0 +1,211 @@
+// Black-box test helpers: a fresh temporary site directory, files in it, and runs of the real
+// tovrel binary (TOVREL_BIN) there with standard input from a file and standard output and
+// error captured to files.
+#ifndef RUN_TOVREL_H
+#define RUN_TOVREL_H
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// A temporary directory: root holds the captured streams, site is where tovrel runs.
+struct Sandbox {
+    std::string root;
+    std::string site;
+    Sandbox()
+    {
+        const char *tmp = std::getenv("TMPDIR");
+        std::string tmpl =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tovrel-test-XXXXXX";
+        std::vector<char> name(tmpl.begin(), tmpl.end());
+        name.push_back('\0');
+        if (mkdtemp(name.data()) == nullptr)
+            std::abort();
+        root = name.data();
+        site = root + "/site";
+        std::filesystem::create_directory(site);
+    }
+    ~Sandbox()
+    {
+        std::filesystem::remove_all(root);
+    }
+    Sandbox(const Sandbox &) = delete;
+    Sandbox &operator=(const Sandbox &) = delete;
+};
+
+// What one run left: exit status (or 128 + signal), standard output and standard error.
+struct RunResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// How to run: the arguments after argv[0], the standard input text, and the optional extras.
+struct RunSpec {
+    std::vector<std::string> args;
+    std::string input;
+    std::string argv0 = TOVREL_BIN; // what the program sees as its path
+    std::string program = TOVREL_BIN;
+    mode_t umask_bits = 022;
+    long fsize_limit = -1; // bytes any file may grow to; -1 for no limit
+};
+
+inline std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Writes text to path (relative paths are taken below the sandbox site by callers),
+// creating the directories on the way.
+inline void write_file(const std::string &path, const std::string &text)
+{
+    std::filesystem::path p(path);
+    if (p.has_parent_path())
+        std::filesystem::create_directories(p.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+inline bool file_exists(const std::string &path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+inline void set_mtime(const std::string &path, time_t seconds)
+{
+    struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        std::abort();
+}
+
+inline mode_t file_mode(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+// The names in dir, sorted, hidden ones included.
+inline std::vector<std::string> dir_names(const std::string &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Child side of run_tovrel: never returns.
+[[noreturn]] inline void exec_tovrel(const Sandbox &box, const RunSpec &spec)
+{
+    int in = open((box.root + "/stdin").c_str(), O_RDONLY);
+    int out = open((box.root + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open((box.root + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        chdir(box.site.c_str()) != 0)
+        _exit(126);
+    umask(spec.umask_bits);
+    if (spec.fsize_limit >= 0) {
+        struct rlimit lim = {static_cast<rlim_t>(spec.fsize_limit),
+                             static_cast<rlim_t>(spec.fsize_limit)};
+        signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
+        setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(spec.argv0.c_str()));
+    for (const std::string &arg : spec.args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(spec.program.c_str(), argv.data());
+    _exit(127);
+}
+
+// Runs tovrel in box.site as spec says and returns what it left.
+inline RunResult run_tovrel(const Sandbox &box, const RunSpec &spec)
+{
+    write_file(box.root + "/stdin", spec.input);
+    pid_t pid = fork();
+    if (pid < 0)
+        std::abort();
+    if (pid == 0)
+        exec_tovrel(box, spec);
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    RunResult result;
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    result.out = read_file(box.root + "/stdout");
+    result.err = read_file(box.root + "/stderr");
+    return result;
+}
+
+// Runs tovrel with these arguments and standard input.
+inline RunResult run_tovrel(const Sandbox &box, std::vector<std::string> args,
+                            const std::string &input = "")
+{
+    RunSpec spec;
+    spec.args = std::move(args);
+    spec.input = input;
+    return run_tovrel(box, spec);
+}
+
+// A library whose frame and sub-menu macros show their arguments plainly.
+inline const char *test_library()
+{
+    return "Test library\n"
+           ">PageStart\n"
+           "<start $[nargs]:$[1]:$[2]>\n"
+           ">\n"
+           ">PageHdr\n"
+           "<hdr $[1]>\n"
+           ">\n"
+           ">PageEnd\n"
+           "<end>\n"
+           ">\n"
+           ">SubMenuStart\n"
+           "<menu>\n"
+           ">\n"
+           ">SubMenuItem\n"
+           "<item $[1] $[2]>\n"
+           ">\n"
+           ">SubMenuEnd\n"
+           "</menu>\n"
+           ">\n"
+           ">SubLink\n"
+           "<link $[1] $[2]>\n"
+           ">\n";
+}
+
+// The output test_library() gives for a page whose title is title (no '|') and whose header
+// lines, body and sub-menu items are as given.
+inline std::string framed_page(const std::string &title, const std::string &header,
+                               const std::string &body, const std::string &items = "")
+{
+    return "<start 2:" + title + ":>\n" + header + "<hdr " + title + ">\n" + body + "<menu>\n" +
+           items + "</menu>\n<end>\n";
+}
+
+// A sandbox site with the test library and the directories in and out.
+inline void make_site(const Sandbox &box)
+{
+    write_file(box.site + "/include/include.txt", test_library());
+    std::filesystem::create_directories(box.site + "/in");
+    std::filesystem::create_directories(box.site + "/out");
+}
+
+#endif
