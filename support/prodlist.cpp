@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 // --- helpers shared by every kind ---
 
@@ -295,4 +296,382 @@ void free_aptr_prodlist(ProdAPtrList *list)
     std::free(list->item);
     std::free(list->key);
     std::free(list);
+}
+
+// --- ProdList ---
+
+ProdList *create_prodlist(int nitems)
+{
+    auto *list = static_cast<ProdList *>(std::malloc(sizeof(ProdList)));
+    if (!list)
+        return nullptr;
+    list->item = static_cast<char **>(new_array(nitems, sizeof(char *)));
+    list->desc = static_cast<char **>(new_array(nitems, sizeof(char *)));
+    if (nitems > 0 && (!list->item || !list->desc)) {
+        std::free(list->item);
+        std::free(list->desc);
+        std::free(list);
+        return nullptr;
+    }
+    list->nitems = 0;
+    list->maxitems = nitems;
+    list->delta = initial_delta(nitems);
+    return list;
+}
+
+ProdList *resize_prodlist(ProdList *list, int m)
+{
+    if (!list)
+        return nullptr;
+    m = kept_capacity(m, list->nitems);
+    list->item = static_cast<char **>(resize_array(list->item, m, sizeof(char *)));
+    list->desc = static_cast<char **>(resize_array(list->desc, m, sizeof(char *)));
+    list->maxitems = m;
+    return list;
+}
+
+void display_prodlist(const ProdList *list)
+{
+    if (!show_list_head(list, list ? list->nitems : 0))
+        return;
+    for (int i = 0; i < list->nitems; i++)
+        std::printf("Item %3d: %s\t%s\n", i + 1, shown(list->item[i]), shown(list->desc[i]));
+}
+
+void clear_prodlist(ProdList *list)
+{
+    if (!list)
+        return;
+    for (int i = 0; i < list->nitems; i++) {
+        std::free(list->item[i]);
+        std::free(list->desc[i]);
+    }
+    list->nitems = 0;
+}
+
+void free_prodlist(ProdList *list)
+{
+    if (!list)
+        return;
+    clear_prodlist(list);
+    std::free(list->item);
+    std::free(list->desc);
+    std::free(list);
+}
+
+// --- ProdNumList ---
+
+ProdNumList *create_num_prodlist(int nitems)
+{
+    auto *list = static_cast<ProdNumList *>(std::malloc(sizeof(ProdNumList)));
+    if (!list)
+        return nullptr;
+    list->item = static_cast<long *>(new_array(nitems, sizeof(long)));
+    if (nitems > 0 && !list->item) {
+        std::free(list);
+        return nullptr;
+    }
+    list->nitems = 0;
+    list->maxitems = nitems;
+    list->delta = initial_delta(nitems);
+    return list;
+}
+
+ProdNumList *resize_num_prodlist(ProdNumList *list, int m)
+{
+    if (!list)
+        return nullptr;
+    m = kept_capacity(m, list->nitems);
+    list->item = static_cast<long *>(resize_array(list->item, m, sizeof(long)));
+    list->maxitems = m;
+    return list;
+}
+
+void display_num_prodlist(const ProdNumList *list)
+{
+    if (!show_list_head(list, list ? list->nitems : 0))
+        return;
+    for (int i = 0; i < list->nitems; i++)
+        std::printf("Item %3d: %ld\n", i + 1, list->item[i]);
+}
+
+void clear_num_prodlist(ProdNumList *list)
+{
+    if (list)
+        list->nitems = 0;
+}
+
+void free_num_prodlist(ProdNumList *list)
+{
+    if (!list)
+        return;
+    std::free(list->item);
+    std::free(list);
+}
+
+// --- ProdUNumList ---
+
+ProdUNumList *create_unum_prodlist(int nitems)
+{
+    auto *list = static_cast<ProdUNumList *>(std::malloc(sizeof(ProdUNumList)));
+    if (!list)
+        return nullptr;
+    list->item = static_cast<unsigned long *>(new_array(nitems, sizeof(unsigned long)));
+    if (nitems > 0 && !list->item) {
+        std::free(list);
+        return nullptr;
+    }
+    list->nitems = 0;
+    list->maxitems = nitems;
+    list->delta = initial_delta(nitems);
+    return list;
+}
+
+ProdUNumList *resize_unum_prodlist(ProdUNumList *list, int m)
+{
+    if (!list)
+        return nullptr;
+    m = kept_capacity(m, list->nitems);
+    list->item = static_cast<unsigned long *>(resize_array(list->item, m, sizeof(unsigned long)));
+    list->maxitems = m;
+    return list;
+}
+
+void display_unum_prodlist(const ProdUNumList *list)
+{
+    if (!show_list_head(list, list ? list->nitems : 0))
+        return;
+    for (int i = 0; i < list->nitems; i++)
+        std::printf("Item %3d: %lu\n", i + 1, list->item[i]);
+}
+
+void clear_unum_prodlist(ProdUNumList *list)
+{
+    if (list)
+        list->nitems = 0;
+}
+
+void free_unum_prodlist(ProdUNumList *list)
+{
+    if (!list)
+        return;
+    std::free(list->item);
+    std::free(list);
+}
+
+// --- ProdANumList ---
+
+ProdANumList *create_anum_prodlist(int nitems)
+{
+    auto *list = static_cast<ProdANumList *>(std::malloc(sizeof(ProdANumList)));
+    if (!list)
+        return nullptr;
+    list->num = static_cast<long *>(new_array(nitems, sizeof(long)));
+    list->alpha = static_cast<char **>(new_array(nitems, sizeof(char *)));
+    if (nitems > 0 && (!list->num || !list->alpha)) {
+        std::free(list->num);
+        std::free(list->alpha);
+        std::free(list);
+        return nullptr;
+    }
+    list->nitems = 0;
+    list->maxitems = nitems;
+    list->delta = initial_delta(nitems);
+    return list;
+}
+
+int resize_anum_prodlist(ProdANumList *list, int m)
+{
+    if (!list)
+        return 0;
+    if (m < list->nitems) {
+        std::fprintf(stderr, "Attempting to shrink ProdANumList from %d to %d\n", list->nitems, m);
+        return 0;
+    }
+    list->num = static_cast<long *>(resize_array(list->num, m, sizeof(long)));
+    list->alpha = static_cast<char **>(resize_array(list->alpha, m, sizeof(char *)));
+    list->maxitems = m;
+    return 1;
+}
+
+void display_anum_prodlist(const ProdANumList *list)
+{
+    if (!show_list_head(list, list ? list->nitems : 0))
+        return;
+    for (int i = 0; i < list->nitems; i++)
+        std::printf("Item %3d: %ld\t%s\n", i + 1, list->num[i], shown(list->alpha[i]));
+}
+
+void clear_anum_prodlist(ProdANumList *list)
+{
+    if (!list)
+        return;
+    for (int i = 0; i < list->nitems; i++)
+        std::free(list->alpha[i]);
+    list->nitems = 0;
+}
+
+void free_anum_prodlist(ProdANumList *list)
+{
+    if (!list)
+        return;
+    clear_anum_prodlist(list);
+    std::free(list->num);
+    std::free(list->alpha);
+    std::free(list);
+}
+
+// An exchange sort: always nitems passes, so equal strings never trade places.
+void sort_anum_prodlist(ProdANumList *list)
+{
+    if (!list)
+        return;
+    for (int pass = 0; pass < list->nitems; pass++) {
+        for (int j = list->nitems - 1; j >= 1; j--) {
+            if (compare_strings(list->alpha[j], list->alpha[j - 1]) >= 0)
+                continue;
+            std::swap(list->alpha[j], list->alpha[j - 1]);
+            std::swap(list->num[j], list->num[j - 1]);
+        }
+    }
+}
+
+// --- ProdPtrList ---
+
+ProdPtrList *create_ptr_prodlist(int nitems)
+{
+    auto *list = static_cast<ProdPtrList *>(std::malloc(sizeof(ProdPtrList)));
+    if (!list)
+        return nullptr;
+    list->item = static_cast<void **>(new_array(nitems, sizeof(void *)));
+    if (nitems > 0 && !list->item) {
+        std::free(list);
+        return nullptr;
+    }
+    list->nitems = 0;
+    list->maxitems = nitems;
+    list->delta = initial_delta(nitems);
+    return list;
+}
+
+ProdPtrList *resize_ptr_prodlist(ProdPtrList *list, int m)
+{
+    if (!list)
+        return nullptr;
+    m = kept_capacity(m, list->nitems);
+    list->item = static_cast<void **>(resize_array(list->item, m, sizeof(void *)));
+    list->maxitems = m;
+    return list;
+}
+
+void display_ptr_prodlist(const ProdPtrList *list)
+{
+    if (!show_list_head(list, list ? list->nitems : 0))
+        return;
+    for (int i = 0; i < list->nitems; i++)
+        std::printf("Item %3d: %lx\n", i + 1, pointer_bits(list->item[i]));
+}
+
+void clear_ptr_prodlist(ProdPtrList *list)
+{
+    if (!list)
+        return;
+    for (int i = 0; i < list->nitems; i++)
+        std::free(list->item[i]);
+    list->nitems = 0;
+}
+
+void free_ptr_prodlist(ProdPtrList *list)
+{
+    if (!list)
+        return;
+    clear_ptr_prodlist(list);
+    std::free(list->item);
+    std::free(list);
+}
+
+// Narrows [*low, *high] by halving until at most 11 elements remain. Returns the slot of an
+// element equal to ent when a probe hits one, else -1.
+static int halve_ptr_window(const ProdPtrList *list, const void *ent, prodlist_cmp cmp, int *low,
+                            int *high)
+{
+    while (*high - *low > 10) {
+        int mid = *low + (*high - *low) / 2;
+        int order = cmp(ent, list->item[mid]);
+        if (order == 0)
+            return mid;
+        if (order > 0)
+            *low = mid;
+        else
+            *high = mid;
+    }
+    return -1;
+}
+
+int bsearch_ptr_prodlist(const ProdPtrList *list, const void *ent, prodlist_cmp cmp)
+{
+    if (!list || !cmp)
+        return -1;
+    int low = 0;
+    int high = list->nitems - 1;
+    int hit = halve_ptr_window(list, ent, cmp, &low, &high);
+    if (hit >= 0)
+        return hit;
+    for (int i = low; i <= high; i++) {
+        int order = cmp(ent, list->item[i]);
+        if (order == 0)
+            return i;
+        if (order < 0)
+            return -1;
+    }
+    return -1;
+}
+
+// Returns the slot before which ent belongs: the first element greater than it.
+static int ptr_insertion_slot(const ProdPtrList *list, const void *ent, prodlist_cmp cmp)
+{
+    int low = 0;
+    int high = list->nitems - 1;
+    halve_ptr_window(list, ent, cmp, &low, &high);
+    int slot = low;
+    while (slot <= high && cmp(list->item[slot], ent) < 0)
+        slot++;
+    return slot;
+}
+
+static void grow_ptr_prodlist(ProdPtrList *list)
+{
+    resize_ptr_prodlist(list, grown_capacity(list->maxitems, list->delta, list->nitems));
+}
+
+void *bupdate_ptr_prodlist(ProdPtrList *list, void *ent, prodlist_cmp cmp)
+{
+    if (!list || !ent || !cmp)
+        return nullptr;
+    int found = bsearch_ptr_prodlist(list, ent, cmp);
+    if (found >= 0) {
+        void *old = list->item[found];
+        list->item[found] = ent;
+        return old;
+    }
+    int slot = ptr_insertion_slot(list, ent, cmp);
+    if (list->nitems >= list->maxitems)
+        grow_ptr_prodlist(list);
+    std::memmove(list->item + slot + 1, list->item + slot,
+                 static_cast<size_t>(list->nitems - slot) * sizeof(void *));
+    list->item[slot] = ent;
+    list->nitems++;
+    return nullptr;
+}
+
+void add_ptr_prodlist(ProdPtrList *list, void *ent)
+{
+    if (!list)
+        return;
+    if (list->nitems >= list->maxitems) {
+        if (list->delta <= 0)
+            list->delta = 10;
+        grow_ptr_prodlist(list);
+    }
+    list->item[list->nitems++] = ent;
 }

@@ -344,3 +344,287 @@ TEST(AptrClear, ReleasesNonNullKeysAndItemsKeepsCapacity)
     clear_aptr_prodlist(nullptr);
     free_aptr_prodlist(nullptr);
 }
+
+// --- The other kinds ---
+
+namespace {
+
+using ListGuard = std::unique_ptr<ProdList, decltype(&free_prodlist)>;
+using NumGuard = std::unique_ptr<ProdNumList, decltype(&free_num_prodlist)>;
+using UNumGuard = std::unique_ptr<ProdUNumList, decltype(&free_unum_prodlist)>;
+using ANumGuard = std::unique_ptr<ProdANumList, decltype(&free_anum_prodlist)>;
+using PtrGuard = std::unique_ptr<ProdPtrList, decltype(&free_ptr_prodlist)>;
+
+int compare_ints(const void *a, const void *b)
+{
+    int x = *static_cast<const int *>(a);
+    int y = *static_cast<const int *>(b);
+    return (x > y) - (x < y);
+}
+
+int *new_int(int value)
+{
+    int *p = static_cast<int *>(malloc(sizeof(int)));
+    *p = value;
+    return p;
+}
+
+std::vector<int> ints_of(const ProdPtrList *list)
+{
+    std::vector<int> out;
+    for (int i = 0; i < list->nitems; i++)
+        out.push_back(*static_cast<int *>(list->item[i]));
+    return out;
+}
+
+void add_pair(ProdANumList *list, long num, const char *alpha)
+{
+    if (list->nitems >= list->maxitems) {
+        ASSERT_EQ(resize_anum_prodlist(list, list->maxitems + list->delta), 1);
+    }
+    list->num[list->nitems] = num;
+    list->alpha[list->nitems] = dup(alpha);
+    list->nitems++;
+}
+
+std::string pairs_of(const ProdANumList *list)
+{
+    std::string out;
+    for (int i = 0; i < list->nitems; i++)
+        out += "(" + std::to_string(list->num[i]) + "," + list->alpha[i] + ")";
+    return out;
+}
+
+} // namespace
+
+TEST(OtherCreate, FrameAndArraysForEachKind)
+{
+    ListGuard list(create_prodlist(0), &free_prodlist);
+    NumGuard num(create_num_prodlist(-1), &free_num_prodlist);
+    UNumGuard unum(create_unum_prodlist(7), &free_unum_prodlist);
+    ANumGuard anum(create_anum_prodlist(3), &free_anum_prodlist);
+    PtrGuard ptr(create_ptr_prodlist(20), &free_ptr_prodlist);
+    ASSERT_TRUE(list && num && unum && anum && ptr);
+    EXPECT_TRUE(list->item == nullptr && list->desc == nullptr);
+    EXPECT_EQ(list->delta, 10);
+    EXPECT_EQ(num->item, nullptr);
+    EXPECT_EQ(num->maxitems, -1);
+    EXPECT_EQ(num->delta, 10);
+    EXPECT_NE(unum->item, nullptr);
+    EXPECT_EQ(unum->delta, 7);
+    EXPECT_TRUE(anum->num != nullptr && anum->alpha != nullptr);
+    EXPECT_EQ(anum->maxitems, 3);
+    EXPECT_EQ(ptr->delta, 20);
+    EXPECT_EQ(ptr->nitems + list->nitems + num->nitems + unum->nitems + anum->nitems, 0);
+}
+
+TEST(OtherResize, SetsCapacityAndKeepsSlots)
+{
+    ListGuard list(create_prodlist(4), &free_prodlist);
+    list->item[0] = dup("page");
+    list->desc[0] = dup("a page");
+    list->nitems = 1;
+    EXPECT_EQ(resize_prodlist(list.get(), 8), list.get());
+    EXPECT_EQ(list->maxitems, 8);
+    EXPECT_STREQ(list->desc[0], "a page");
+
+    NumGuard num(create_num_prodlist(0), &free_num_prodlist);
+    EXPECT_EQ(resize_num_prodlist(num.get(), 3), num.get());
+    num->item[2] = -7;
+    UNumGuard unum(create_unum_prodlist(1), &free_unum_prodlist);
+    EXPECT_EQ(resize_unum_prodlist(unum.get(), 5), unum.get());
+    EXPECT_EQ(unum->maxitems, 5);
+    PtrGuard ptr(create_ptr_prodlist(1), &free_ptr_prodlist);
+    EXPECT_EQ(resize_ptr_prodlist(ptr.get(), 2), ptr.get());
+    EXPECT_EQ(ptr->maxitems, 2);
+
+    EXPECT_EQ(resize_prodlist(nullptr, 1), nullptr);
+    EXPECT_EQ(resize_num_prodlist(nullptr, 1), nullptr);
+    EXPECT_EQ(resize_unum_prodlist(nullptr, 1), nullptr);
+    EXPECT_EQ(resize_ptr_prodlist(nullptr, 1), nullptr);
+}
+
+TEST(ANumResize, RefusesToShrinkBelowItems)
+{
+    ANumGuard list(create_anum_prodlist(5), &free_anum_prodlist);
+    for (int i = 0; i < 5; i++)
+        add_pair(list.get(), i, "x");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(resize_anum_prodlist(list.get(), 4), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Attempting to shrink ProdANumList from 5 to 4\n");
+    EXPECT_EQ(list->maxitems, 5);
+    EXPECT_EQ(resize_anum_prodlist(list.get(), 5), 1);
+    EXPECT_EQ(list->maxitems, 5);
+    EXPECT_EQ(resize_anum_prodlist(list.get(), 9), 1);
+    EXPECT_EQ(list->maxitems, 9);
+    EXPECT_EQ(pairs_of(list.get()), "(0,x)(1,x)(2,x)(3,x)(4,x)");
+}
+
+TEST(ANumSort, ByStringStableUpperCaseFirst)
+{
+    ANumGuard list(create_anum_prodlist(0), &free_anum_prodlist);
+    sort_anum_prodlist(list.get());
+    add_pair(list.get(), 9, "only");
+    sort_anum_prodlist(list.get());
+    EXPECT_EQ(pairs_of(list.get()), "(9,only)");
+    clear_anum_prodlist(list.get());
+
+    add_pair(list.get(), 3, "b");
+    add_pair(list.get(), 1, "a");
+    add_pair(list.get(), 2, "b");
+    add_pair(list.get(), 4, "A");
+    sort_anum_prodlist(list.get());
+    EXPECT_EQ(pairs_of(list.get()), "(4,A)(1,a)(3,b)(2,b)");
+    sort_anum_prodlist(nullptr);
+}
+
+TEST(OtherDisplay, ItemLinesOfEachKind)
+{
+    ListGuard list(create_prodlist(1), &free_prodlist);
+    list->item[0] = dup("index.html");
+    list->desc[0] = dup("Home");
+    list->nitems = 1;
+    EXPECT_EQ(stdout_of([&] { display_prodlist(list.get()); }),
+              "1 Items in list:\nItem   1: index.html\tHome\n");
+
+    NumGuard num(create_num_prodlist(2), &free_num_prodlist);
+    num->item[0] = -5;
+    num->item[1] = 2147483647L;
+    num->nitems = 2;
+    EXPECT_EQ(stdout_of([&] { display_num_prodlist(num.get()); }),
+              "2 Items in list:\nItem   1: -5\nItem   2: 2147483647\n");
+
+    UNumGuard unum(create_unum_prodlist(1), &free_unum_prodlist);
+    unum->item[0] = static_cast<unsigned long>(-1L);
+    unum->nitems = 1;
+    EXPECT_EQ(stdout_of([&] { display_unum_prodlist(unum.get()); }),
+              "1 Items in list:\nItem   1: " + std::to_string(static_cast<unsigned long>(-1L)) +
+                  "\n");
+
+    ANumGuard anum(create_anum_prodlist(0), &free_anum_prodlist);
+    add_pair(anum.get(), -12, "neg");
+    EXPECT_EQ(stdout_of([&] { display_anum_prodlist(anum.get()); }),
+              "1 Items in list:\nItem   1: -12\tneg\n");
+
+    PtrGuard ptr(create_ptr_prodlist(0), &free_ptr_prodlist);
+    int *value = new_int(1);
+    add_ptr_prodlist(ptr.get(), value);
+    EXPECT_EQ(stdout_of([&] { display_ptr_prodlist(ptr.get()); }),
+              "1 Items in list:\nItem   1: " + hex(value) + "\n");
+
+    std::string nulls = stdout_of([] {
+        display_prodlist(nullptr);
+        display_num_prodlist(nullptr);
+        display_unum_prodlist(nullptr);
+        display_anum_prodlist(nullptr);
+        display_ptr_prodlist(nullptr);
+    });
+    std::string once = "display_list: Empty list\n";
+    EXPECT_EQ(nulls, once + once + once + once + once);
+}
+
+TEST(OtherClear, ReleasesOwnedElementsOnlyAndKeepsCapacity)
+{
+    ListGuard list(create_prodlist(3), &free_prodlist);
+    list->item[0] = dup("a");
+    list->desc[0] = nullptr;
+    list->item[1] = nullptr;
+    list->desc[1] = dup("b");
+    list->nitems = 2;
+    clear_prodlist(list.get());
+    EXPECT_EQ(list->nitems, 0);
+    EXPECT_EQ(list->maxitems, 3);
+
+    NumGuard num(create_num_prodlist(4), &free_num_prodlist);
+    num->item[0] = 42;
+    num->nitems = 1;
+    clear_num_prodlist(num.get());
+    EXPECT_EQ(num->nitems, 0);
+    EXPECT_EQ(num->maxitems, 4);
+    EXPECT_NE(num->item, nullptr);
+    UNumGuard unum(create_unum_prodlist(2), &free_unum_prodlist);
+    unum->nitems = 2;
+    clear_unum_prodlist(unum.get());
+    EXPECT_EQ(unum->nitems, 0);
+
+    PtrGuard ptr(create_ptr_prodlist(2), &free_ptr_prodlist);
+    add_ptr_prodlist(ptr.get(), new_int(1));
+    add_ptr_prodlist(ptr.get(), nullptr);
+    clear_ptr_prodlist(ptr.get());
+    EXPECT_EQ(ptr->nitems, 0);
+    EXPECT_EQ(ptr->maxitems, 2);
+
+    clear_prodlist(nullptr);
+    clear_anum_prodlist(nullptr);
+    clear_ptr_prodlist(nullptr);
+    free_prodlist(nullptr);
+    free_num_prodlist(nullptr);
+    free_unum_prodlist(nullptr);
+    free_anum_prodlist(nullptr);
+    free_ptr_prodlist(nullptr);
+}
+
+TEST(PtrUpdate, InsertsInOrderAndFindsEveryEntry)
+{
+    PtrGuard list(create_ptr_prodlist(0), &free_ptr_prodlist);
+    int probe = 0;
+    EXPECT_EQ(bsearch_ptr_prodlist(list.get(), &probe, compare_ints), -1);
+    EXPECT_EQ(bsearch_ptr_prodlist(nullptr, &probe, compare_ints), -1);
+    EXPECT_EQ(bupdate_ptr_prodlist(list.get(), new_int(0), compare_ints), nullptr);
+    EXPECT_EQ(list->nitems, 1);
+    for (int i = 1; i < 100; i++) // 0, 2, ..., 198 in a scrambled order
+        EXPECT_EQ(bupdate_ptr_prodlist(list.get(), new_int(2 * ((i * 37) % 100)), compare_ints),
+                  nullptr);
+    ASSERT_EQ(list->nitems, 100);
+    EXPECT_EQ(list->maxitems, 100);
+    std::vector<int> values = ints_of(list.get());
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+    for (int i = 0; i < 100; i++) {
+        probe = 2 * i;
+        EXPECT_EQ(bsearch_ptr_prodlist(list.get(), &probe, compare_ints), i);
+        probe = 2 * i + 1;
+        EXPECT_EQ(bsearch_ptr_prodlist(list.get(), &probe, compare_ints), -1) << probe;
+    }
+    probe = -1;
+    EXPECT_EQ(bsearch_ptr_prodlist(list.get(), &probe, compare_ints), -1);
+}
+
+TEST(PtrUpdate, EqualEntryIsReplacedAndReturned)
+{
+    PtrGuard list(create_ptr_prodlist(0), &free_ptr_prodlist);
+    for (int i = 0; i < 30; i++)
+        bupdate_ptr_prodlist(list.get(), new_int(i), compare_ints);
+    for (int i : {0, 14, 29}) {
+        int *old = static_cast<int *>(list->item[i]);
+        int *fresh = new_int(i);
+        EXPECT_EQ(bupdate_ptr_prodlist(list.get(), fresh, compare_ints), old);
+        EXPECT_EQ(list->item[i], fresh);
+        free(old);
+    }
+    EXPECT_EQ(list->nitems, 30);
+    int *kept = new_int(5);
+    EXPECT_EQ(bupdate_ptr_prodlist(nullptr, kept, compare_ints), nullptr);
+    EXPECT_EQ(bupdate_ptr_prodlist(list.get(), nullptr, compare_ints), nullptr);
+    EXPECT_EQ(bupdate_ptr_prodlist(list.get(), kept, nullptr), nullptr);
+    EXPECT_EQ(list->nitems, 30);
+    free(kept);
+}
+
+TEST(PtrAdd, AppendsAndGrowsWithZeroDeltaBecomingTen)
+{
+    PtrGuard list(create_ptr_prodlist(2), &free_ptr_prodlist);
+    list->delta = 0;
+    for (int i : {3, 1, 2})
+        add_ptr_prodlist(list.get(), new_int(i));
+    EXPECT_EQ(list->maxitems, 12);
+    EXPECT_EQ(list->delta, 10);
+    EXPECT_EQ(ints_of(list.get()), (std::vector<int>{3, 1, 2}));
+
+    PtrGuard grows(create_ptr_prodlist(1), &free_ptr_prodlist);
+    grows->delta = 4;
+    add_ptr_prodlist(grows.get(), new_int(1));
+    add_ptr_prodlist(grows.get(), new_int(2));
+    EXPECT_EQ(grows->maxitems, 5);
+    EXPECT_EQ(grows->delta, 4);
+}
