@@ -1,1 +1,44 @@
 #include "support/read_line.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sys/types.h>
+
+read_buf *ReadBuf = nullptr;
+
+int read_line(char *buf, FILE *fp)
+{
+    if (!buf || !fp)
+        return 1;
+    if (!std::fgets(buf, READ_LINE_BUFSIZE, fp))
+        return -1;
+    buf[std::strcspn(buf, "\r\n")] = '\0';
+    return 0;
+}
+
+int unread_line(const char *buf, FILE *fp)
+{
+    if (!buf || !fp)
+        return 1;
+    return 2;
+}
+
+int readline_close(FILE *)
+{
+    return 0;
+}
+
+bool read_whole_line(std::string *line, FILE *fp)
+{
+    if (!line || !fp)
+        return false;
+    // One buffer serves every call, so a page of many lines costs no allocation per line;
+    // it stays reachable from here until the process ends.
+    static char *buf = nullptr;
+    static size_t cap = 0;
+    ssize_t len = getline(&buf, &cap, fp);
+    if (len < 0)
+        return false;
+    line->assign(buf, static_cast<size_t>(len));
+    return true;
+}

@@ -1,1 +1,56 @@
 #include "support/util.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+void die_out_of_memory()
+{
+    std::fputs("out of memory\n", stderr);
+    std::exit(3);
+}
+
+void *xmalloc(size_t size)
+{
+    // malloc(0) may legally return nullptr; ask for one byte so that means failure only.
+    void *p = std::malloc(size ? size : 1);
+    if (!p)
+        die_out_of_memory();
+    return p;
+}
+
+void *xrealloc(void *ptr, size_t size)
+{
+    // realloc(p, 0) may free p and return nullptr; never shrink to nothing.
+    void *p = std::realloc(ptr, size ? size : 1);
+    if (!p)
+        die_out_of_memory();
+    return p;
+}
+
+char *xstrdup(const char *str)
+{
+    size_t len = std::strlen(str) + 1;
+    char *copy = static_cast<char *>(xmalloc(len));
+    std::memcpy(copy, str, len);
+    return copy;
+}
+
+std::string strprintf(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    va_list again;
+    va_copy(again, ap);
+    int len = std::vsnprintf(nullptr, 0, fmt, ap);
+    va_end(ap);
+    std::string text;
+    if (len > 0) {
+        text.resize(static_cast<size_t>(len));
+        // Writing the terminating NUL into text[len] is allowed since C++11.
+        std::vsnprintf(text.data(), static_cast<size_t>(len) + 1, fmt, again);
+    }
+    va_end(again);
+    return text;
+}
