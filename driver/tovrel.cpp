@@ -63,16 +63,21 @@ struct PageOutput {
     FILE *fp;
 };
 
-// The file an output path stands for: a link to a page is followed, so the page it points
-// to is replaced and the link stays.
-std::string replaced_file(const std::string &outpath)
+// Looks at what stands at outpath now. Returns false when nothing does; otherwise fills *st.
+// A link is followed: *target becomes the file it points to, which is the one replaced, so
+// the link stays. Otherwise *target is outpath itself.
+bool stat_output(const std::string &outpath, struct stat *st, std::string *target)
 {
-    struct stat st;
-    if (lstat(outpath.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return outpath;
-    std::unique_ptr<char, decltype(&std::free)> target(realpath(outpath.c_str(), nullptr),
-                                                       &std::free);
-    return target ? std::string(target.get()) : outpath;
+    *target = outpath;
+    if (lstat(outpath.c_str(), st) != 0)
+        return false;
+    if (!S_ISLNK(st->st_mode))
+        return true;
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(outpath.c_str(), nullptr),
+                                                     &std::free);
+    if (real)
+        *target = real.get();
+    return stat(outpath.c_str(), st) == 0;
 }
 
 // Creates the temporary file for out->path with the given permission bits. Returns false
@@ -94,21 +99,19 @@ bool create_temp_output(PageOutput *out, mode_t mode)
     return true;
 }
 
-// Makes ready to write the page outpath for the open input inpath. Returns false, with a
-// message, when the page must not or cannot be written: it names the input itself, or it
-// cannot be created.
-bool open_page_output(FILE *inf, const std::string &inpath, const std::string &outpath,
-                      PageOutput *out)
+// Makes ready to write the page outpath for the input inpath (whose status is in_st).
+// Returns false, with a message, when the page must not or cannot be written: it is the
+// input itself, or it cannot be created.
+bool open_page_output(const struct stat &in_st, const std::string &inpath,
+                      const std::string &outpath, PageOutput *out)
 {
-    struct stat in_st, out_st;
-    bool exists = stat(outpath.c_str(), &out_st) == 0;
-    if (exists && fstat(fileno(inf), &in_st) == 0 && in_st.st_dev == out_st.st_dev &&
-        in_st.st_ino == out_st.st_ino) {
+    struct stat out_st;
+    bool exists = stat_output(outpath, &out_st, &out->path);
+    if (exists && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
         std::fprintf(stderr, "%s: Input and output are the same file (%s)!\n", Prog.c_str(),
                      inpath.c_str());
         return false;
     }
-    out->path = replaced_file(outpath);
     if ((exists && !S_ISREG(out_st.st_mode)) ||
         !create_temp_output(out, exists ? (out_st.st_mode & 07777) : new_page_mode)) {
         std::fprintf(stderr, "%s: Can't open output file (%s)!\n", Prog.c_str(), outpath.c_str());
@@ -159,12 +162,12 @@ void write_page(FILE *outf, FILE *inf, const char *name)
     do_include(outf, "PageEnd");
 }
 
-// Opens the page file for reading; a directory is no page file.
-FILE *open_page_input(const std::string &inpath)
+// Opens the page file for reading and fills *st with its status; nullptr when it cannot be
+// opened or is a directory.
+FILE *open_page_input(const std::string &inpath, struct stat *st)
 {
     FILE *inf = std::fopen(inpath.c_str(), "r");
-    struct stat st;
-    if (inf != nullptr && fstat(fileno(inf), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (inf != nullptr && (fstat(fileno(inf), st) != 0 || S_ISDIR(st->st_mode))) {
         std::fclose(inf);
         return nullptr;
     }
@@ -202,14 +205,15 @@ void tovrel(const char *fname)
     std::string name(fname);
     name.resize(std::min(name.find(".html"), name.size()));
     std::string inpath = page_path(indir, name.c_str());
-    InputGuard inf(open_page_input(inpath), &std::fclose);
+    struct stat in_st;
+    InputGuard inf(open_page_input(inpath, &in_st), &std::fclose);
     if (!inf) {
         std::fprintf(stderr, "%s: Can't open input file (%s)!\n", Prog.c_str(), inpath.c_str());
         return;
     }
     std::string outpath = page_path(outdir, name.c_str());
     PageOutput out;
-    if (!open_page_output(inf.get(), inpath, outpath, &out))
+    if (!open_page_output(in_st, inpath, outpath, &out))
         return;
     write_page(out.fp, inf.get(), name.c_str());
     finish_page_output(&out, outpath);

@@ -110,6 +110,22 @@ inline std::vector<std::string> dir_names(const std::string &dir)
     return names;
 }
 
+// The lines of err without the engine's traces of a verbose run (process_include, do_if).
+inline std::string without_traces(const std::string &err)
+{
+    std::string kept;
+    size_t start = 0;
+    while (start < err.size()) {
+        size_t end = err.find('\n', start);
+        end = end == std::string::npos ? err.size() : end + 1;
+        std::string line = err.substr(start, end - start);
+        if (line.rfind("process_include(", 0) != 0 && line.rfind("do_if", 0) != 0)
+            kept += line;
+        start = end;
+    }
+    return kept;
+}
+
 // Child side of run_tovrel: never returns.
 [[noreturn]] inline void exec_tovrel(const Sandbox &box, const RunSpec &spec)
 {

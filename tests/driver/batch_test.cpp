@@ -20,7 +20,7 @@ TEST(BuildAll, BuildsEveryPageEntryInListingOrder)
     EXPECT_EQ(r.out, "Building page Z ...\nBuilding page a ...\nBuilding page b ...\n"
                      "Building page index ...\nBuilding page index ...\n"
                      "Building page x ...\ntovrel: Terminating\n");
-    EXPECT_EQ(r.err, "tovrel: Can't open input file (in/x.html)!\n");
+    EXPECT_EQ(without_traces(r.err), "tovrel: Can't open input file (in/x.html)!\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(dir_names(box.site + "/out"),
               (std::vector<std::string>{"Z.html", "a.html", "b.html", "index.html"}));
@@ -75,7 +75,7 @@ TEST(BuildUpdated, RebuildsOnlyMissingOrOlderPages)
     ASSERT_EQ(symlink("nothing", (box.site + "/in/dangling.html").c_str()), 0);
     RunResult r = run_tovrel(box, {"-v", "1", "-u"});
     EXPECT_EQ(r.out, "Building page none ...\nBuilding page older ...\ntovrel: Terminating\n");
-    EXPECT_EQ(r.err, "Can't stat input file (in/dangling.html)\n");
+    EXPECT_EQ(without_traces(r.err), "Can't stat input file (in/dangling.html)\n");
     EXPECT_EQ(r.status, 0);
     for (const Case &c : cases) {
         std::string out = read_file(box.site + "/out/" + c.name + ".html");
