@@ -60,7 +60,7 @@ std::string page_path(const std::string &dir, const char *name)
 struct PageOutput {
     std::string path; // the file to replace (a linked page's target)
     std::string temp; // the temporary file, its name beginning with '.'
-    FILE *fp;
+    FILE *fp = nullptr;
 };
 
 // Looks at what stands at outpath now. Returns false when nothing does; otherwise fills *st.
