@@ -1,1 +1,573 @@
 #include "engine/bld_html.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "support/read_line.h"
+#include "support/splitfld.h"
+#include "support/util.h"
+
+ProdAPtrList *incs = nullptr;
+ProdAPtrList *vars = nullptr;
+
+namespace {
+
+constexpr int minc = 500;  // initial capacity of incs and vars
+constexpr int delta = 500; // growth step of incs and vars
+
+constexpr int max_include_fields = 100;
+constexpr int max_assign_fields = 3;
+constexpr int max_include_depth = 100;
+constexpr size_t htmlsafe_max_len = 512;
+
+int verbose = 0;       // the engine's own verbosity, set by set_verbose_inc only
+int lastnargs = 0;     // field count of the most recent include whose macro was found
+int include_depth = 0; // levels of do_include currently open
+
+const char *or_null(const char *str)
+{
+    return str ? str : "(null)";
+}
+
+// Ends text at its first CR or LF.
+void cut_at_line_end(std::string *text)
+{
+    size_t end = text->find_first_of("\r\n");
+    if (end != std::string::npos)
+        text->resize(end);
+}
+
+// Lower-cases 'A' to 'Z' only; every other byte stays as it is.
+std::string lower_ascii(const char *str)
+{
+    std::string out(str);
+    for (char &c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// True when the n bytes at str spell word, ignoring the case of 'A' to 'Z'.
+bool equals_nocase(const char *str, size_t n, const char *word)
+{
+    if (std::strlen(word) != n)
+        return false;
+    for (size_t i = 0; i < n; i++) {
+        char c = str[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != word[i])
+            return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- the stores and the library
+
+void init_ndx()
+{
+    if (verbose > 9)
+        std::printf("Initializing ndx\n");
+    incs = create_aptr_prodlist(minc);
+    if (!incs) {
+        std::fprintf(stderr, "Can't malloc memory for HTML index!\n");
+        std::exit(1);
+    }
+    incs->delta = delta;
+    vars = create_aptr_prodlist(minc);
+    if (!vars) {
+        std::fprintf(stderr, "Can't allocate memory for variable index!\n");
+        std::exit(2);
+    }
+    vars->delta = delta;
+}
+
+// Position of the macro name in incs (case of 'A' to 'Z' ignored), or -1.
+int find_inc(const char *name)
+{
+    if (!name)
+        return -1;
+    return bsearch_aptr_prodlist(incs, lower_ascii(name).c_str());
+}
+
+// Reads body lines up to the closing line (a lone '>') into body.
+// Returns 0 when the closing line ended it, 1 at end of file.
+int read_macro_body(FILE *fp, ProdAlphaList *body, const std::string &name)
+{
+    std::string line;
+    while (read_whole_line(&line, fp)) {
+        cut_at_line_end(&line);
+        if (line.size() == 1 && line[0] == '>') {
+            if (verbose > 9)
+                std::fprintf(stderr, "Macro (%s) w/ %d lines\n", name.c_str(), body->nitems);
+            return 0;
+        }
+        append_alpha_prodlist(body, xstrdup(line.c_str()));
+    }
+    return 1;
+}
+
+// Stores body under name in incs; a replaced definition is released with a message.
+void store_macro(const std::string &name, ProdAlphaList *body)
+{
+    if (verbose > 5)
+        std::fprintf(stderr, "Storing macro [%s]\n", name.c_str());
+    char *key = xstrdup(name.c_str());
+    auto *old = static_cast<ProdAlphaList *>(bupdate_aptr_prodlist(incs, key, body));
+    if (old) {
+        std::fprintf(stderr, "Macro %s overridden by new version\n", name.c_str());
+        std::fflush(stderr);
+        free_alpha_prodlist(old);
+        std::free(key);
+    }
+}
+
+// Reads one macro body from fp (just after its opening line) and stores it under iname.
+// Returns 0 when a closing line ended the body, 1 at end of file, -1 for a null iname.
+int parse_inc(FILE *fp, const char *iname)
+{
+    if (verbose > 9) {
+        if (iname)
+            std::printf("Parsing include macro (%s) ...\n", iname);
+        else
+            std::printf("Invalid iname (NULL) to parse_inc\n");
+    }
+    if (!iname)
+        return -1;
+    if (!incs)
+        init_ndx();
+    std::string name = lower_ascii(iname);
+    ProdAlphaList *body = create_alpha_prodlist(10);
+    if (!body)
+        die_out_of_memory();
+    int result = read_macro_body(fp, body, name);
+    if (verbose > 9 && name == "sublink")
+        display_alpha_prodlist(body);
+    store_macro(name, body);
+    return result;
+}
+
+void list_macros()
+{
+    std::fprintf(stderr, "%d macros defined:\n", incs ? incs->nitems : 0);
+    for (int i = 0; incs && i < incs->nitems; i++) {
+        auto *body = static_cast<const ProdAlphaList *>(incs->item[i]);
+        std::fprintf(stderr, "[%d] %s, %d lines\n", i, incs->key[i], body->nitems);
+    }
+}
+
+// ---------------------------------------------------------------- variables
+
+// Stores value (null or empty: blank) under name; name and value stay the caller's.
+void store_var(const char *name, const char *value)
+{
+    char *val = (value && *value) ? xstrdup(value) : nullptr;
+    int pos = bsearch_aptr_prodlist(vars, name);
+    if (pos >= 0) {
+        char *old = static_cast<char *>(vars->item[pos]);
+        vars->item[pos] = val;
+        if (verbose > 9) {
+            if (old)
+                std::fprintf(stderr, "Variable [%s] changed from [%s] to [%s]\n", name, old,
+                             or_null(val));
+            else
+                std::fprintf(stderr, "Variable [%s] set to [%s]\n", name, or_null(val));
+        }
+        std::free(old);
+        return;
+    }
+    if (verbose > 9)
+        std::fprintf(stderr, "Variable [%s] set to [%s]\n", name, or_null(val));
+    if (!vars) { // no library loaded: nothing can be stored
+        std::free(val);
+        return;
+    }
+    bupdate_aptr_prodlist(vars, xstrdup(name), val);
+}
+
+// Assigns the assignment text name|value (a second '|' ends the value; no '|' at all means
+// a blank value). nargs and args are not used: the text is stored as given.
+void do_set(const char *str, int /*nargs*/, char ** /*args*/)
+{
+    if (verbose > 9 && str[0] != 'a')
+        std::fprintf(stderr, "do_set:%s\n", str);
+    std::string copy(str);
+    char *flds[max_assign_fields];
+    int n = split_flds(copy.data(), flds, '|', 0, max_assign_fields);
+    if (n == 0) // an empty text names nothing
+        return;
+    store_var(flds[0], n >= 2 ? flds[1] : nullptr);
+}
+
+void do_clear()
+{
+    clear_aptr_prodlist(vars);
+}
+
+// The value of var, owned by the store, or null (blank, unknown, or no store).
+const char *get_val(const char *var)
+{
+    int pos = bsearch_aptr_prodlist(vars, var);
+    return pos >= 0 ? static_cast<const char *>(vars->item[pos]) : nullptr;
+}
+
+// ---------------------------------------------------------------- references
+
+// The value of argument reference name (which begins with a digit): "" when out of range.
+const char *arg_value(const char *name, int nargs, char **args)
+{
+    long n = 0;
+    for (const char *p = name; *p >= '0' && *p <= '9'; p++) {
+        n = n * 10 + (*p - '0');
+        if (n > INT_MAX) // far beyond any argument count
+            return "";
+    }
+    if (n < 1 || n >= nargs || !args)
+        return "";
+    return args[n];
+}
+
+// Appends the value of the reference name to out.
+void resolve_reference(std::string *out, const std::string &name, int nargs, char **args)
+{
+    const char *value;
+    if (name[0] >= '0' && name[0] <= '9')
+        value = arg_value(name.c_str(), nargs, args);
+    else
+        value = get_val(name.c_str());
+    if (verbose > 9)
+        std::fprintf(stderr, "get_val(%s)=%s.\n", name.c_str(), or_null(value));
+    if (value)
+        out->append(value);
+}
+
+// Cuts the condition text in place into its five fields; the fifth ends at the next '|'.
+// Returns 0, or 1 to 4 when the separator after that field is missing.
+int cut_condition(char *text, char *fld[5])
+{
+    for (int i = 0; i < 4; i++) {
+        char *bar = std::strchr(text, '|');
+        if (!bar)
+            return i + 1;
+        *bar = '\0';
+        fld[i] = text;
+        text = bar + 1;
+    }
+    fld[4] = text;
+    if (char *bar = std::strchr(text, '|'))
+        *bar = '\0';
+    return 0;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- public: library
+
+void set_verbose_inc(int val)
+{
+    verbose = val;
+}
+
+void bld_inc(const char *fname)
+{
+    FILE *fp = fname ? std::fopen(fname, "r") : nullptr;
+    if (!fp) {
+        std::fprintf(stderr, "Can't open include file (%s)\n", or_null(fname));
+        return;
+    }
+    std::string line;
+    while (read_whole_line(&line, fp)) {
+        if (line.empty() || line[0] != '>')
+            continue;
+        cut_at_line_end(&line);
+        if (parse_inc(fp, line.c_str() + 1) != 0)
+            break;
+    }
+    std::fclose(fp);
+    if (verbose > 9)
+        list_macros();
+}
+
+// ---------------------------------------------------------------- public: evaluation
+
+char *evalstr(const char *str, int nargs, char **args)
+{
+    if (!str)
+        str = "";
+    std::string out;
+    out.reserve(std::strlen(str));
+    std::string name;
+    const char *p = str;
+    while (*p) {
+        const char *ref = std::strstr(p, "$[");
+        if (!ref) {
+            out.append(p);
+            break;
+        }
+        out.append(p, ref);
+        const char *start = ref + 2;
+        const char *end = std::strchr(start, ']');
+        name.assign(start, end ? end : start + std::strlen(start));
+        resolve_reference(&out, name, nargs, args);
+        p = end ? end + 1 : start + name.size();
+    }
+    char *result = static_cast<char *>(xmalloc(out.size() + 1));
+    std::memcpy(result, out.c_str(), out.size() + 1);
+    return result;
+}
+
+int evalrelop(const char *str)
+{
+    static const struct {
+        const char *op;
+        int code;
+    } ops[] = {{"<", 4}, {"<=", 6}, {"==", 2}, {"=", 2}, {">", 1}, {">=", 3}, {"!=", 5}, {"<>", 5}};
+    if (!str)
+        return 0;
+    for (const auto &entry : ops)
+        if (std::strcmp(str, entry.op) == 0)
+            return entry.code;
+    return 0;
+}
+
+int do_if(FILE *fp, const char *str, int nargs, char **args)
+{
+    if (!str)
+        return 1;
+    if (verbose > 0)
+        std::fprintf(stderr, "do_if(%s)\n", str);
+    std::string copy(str);
+    char *fld[5];
+    if (int missing = cut_condition(copy.data(), fld))
+        return missing;
+
+    char *s1 = evalstr(fld[0], nargs, args);
+    char *s2 = evalstr(fld[2], nargs, args);
+    char *t = evalstr(fld[3], nargs, args);
+    char *f = evalstr(fld[4], nargs, args);
+    int rval = evalrelop(fld[1]);
+    if (verbose > 0)
+        std::fprintf(stderr, "do_if: str1=%s, str2=%s, s1=%s, s2=%s, t=%s, f=%s, rval=%d\n", fld[0],
+                     fld[2], s1, s2, t, f, rval);
+    int cmp = std::strcmp(s1, s2); // compares bytes as unsigned char
+    bool holds = (cmp < 0 && (rval & 4)) || (cmp == 0 && (rval & 2)) || (cmp > 0 && (rval & 1));
+    std::fputs(holds ? t : f, fp ? fp : stdout);
+    std::free(s1);
+    std::free(s2);
+    std::free(t);
+    std::free(f);
+    return 0;
+}
+
+// ---------------------------------------------------------------- expansion
+
+namespace {
+
+// Runs the command text str (set, clear or if, then '|' and the rest); if writes to fp.
+void do_exec(FILE *fp, const char *str, int nargs, char **args)
+{
+    if (verbose > 9)
+        std::fprintf(stderr, "do_exec:%s.\n", str);
+    const char *bar = std::strchr(str, '|');
+    size_t wordlen = bar ? static_cast<size_t>(bar - str) : std::strlen(str);
+    const char *rest = bar ? bar + 1 : "";
+    if (equals_nocase(str, wordlen, "set")) {
+        do_set(rest, nargs, args);
+    } else if (equals_nocase(str, wordlen, "clear")) {
+        do_clear();
+    } else if (equals_nocase(str, wordlen, "if")) {
+        int result = do_if(fp, rest, nargs, args);
+        if (verbose > 9)
+            std::fprintf(stderr, "do_if returned %d\n", result);
+    } else {
+        std::fprintf(stderr, "Invalid command (%s)\n", str);
+    }
+}
+
+// Publishes the arguments of one include as arg1.. and nargs, and blanks the argument
+// variables a previous include with more fields left behind.
+void publish_args(int nargs, char **args)
+{
+    char name[32];
+    for (int n = 1; n < nargs; n++) {
+        std::snprintf(name, sizeof name, "arg%d", n);
+        if (verbose > 9)
+            std::fprintf(stderr, "Setting arg: %s|%s.\n", name, args[n]);
+        store_var(name, args[n]);
+    }
+    if (nargs >= 1) {
+        std::snprintf(name, sizeof name, "nargs|%d", nargs);
+        do_set(name, nargs, args);
+    }
+    for (int n = nargs; n < lastnargs; n++) {
+        std::snprintf(name, sizeof name, "arg%d", n);
+        store_var(name, nullptr);
+    }
+    lastnargs = nargs;
+}
+
+} // namespace
+
+void do_include(FILE *outf, const char *str)
+{
+    if (!str)
+        return;
+    if (verbose > 9)
+        std::fprintf(stderr, "do_include(%s)\n", str);
+    std::string copy(str);
+    cut_at_line_end(&copy);
+    char *args[max_include_fields];
+    int nargs = split_flds(copy.data(), args, '|', 0, max_include_fields);
+    const char *name = copy.c_str(); // the split left the name alone in copy
+
+    int pos = find_inc(name);
+    if (pos < 0) {
+        std::fprintf(stderr, "unknown include (%s)\n", name);
+        return;
+    }
+    if (include_depth >= max_include_depth) {
+        std::fprintf(stderr, "Include nesting too deep (%s)\n", name);
+        return;
+    }
+    auto *body = static_cast<ProdAlphaList *>(incs->item[pos]);
+    publish_args(nargs, args);
+    include_depth++;
+    process_include(outf, name, body, nargs, args);
+    include_depth--;
+}
+
+void process_include(FILE *outf, const char *name, ProdAlphaList *body, int nargs, char **args)
+{
+    if (verbose > 0) {
+        std::fprintf(stderr, "process_include(%s), nargs=%d ", or_null(name), nargs);
+        for (int i = 0; args && i < nargs; i++)
+            std::fprintf(stderr, " [%s]", args[i] ? args[i] : "null");
+        std::fprintf(stderr, "\n");
+    }
+    if (!outf)
+        outf = stdout;
+    for (int i = 0; body && i < body->nitems; i++) {
+        const char *stored = body->item[i];
+        // A line without a reference needs no evaluated copy.
+        char *expanded = std::strstr(stored, "$[") ? evalstr(stored, nargs, args) : nullptr;
+        const char *line = expanded ? expanded : stored;
+        if (line[0] == '>' && line[1] == '!') {
+            if (verbose > 9)
+                std::fprintf(stderr, "Executing: [%s]\n", line);
+            do_exec(outf, line + 2, nargs, args);
+        } else if (line[0] == '>') {
+            if (verbose > 9)
+                std::fprintf(stderr, "Embedded: [%s]\n", line);
+            do_include(outf, line + 1);
+        } else {
+            if (verbose > 9)
+                std::fprintf(stderr, "Copy: [%s]\n", line);
+            std::fputs(line, outf);
+            std::putc('\n', outf);
+        }
+        std::free(expanded);
+    }
+}
+
+// ---------------------------------------------------------------- pages
+
+namespace {
+
+bool is_marker(char c)
+{
+    return c == '>' || c == ']';
+}
+
+// Runs the exec line whose marker stands at line[at]: announced as read, run without its
+// line end.
+void run_exec_line(FILE *outf, std::string *line, size_t at)
+{
+    std::fprintf(stderr, "Executing include (%s)\n", line->c_str() + at);
+    if (!line->empty() && line->back() == '\n') {
+        line->pop_back();
+        if (!line->empty() && line->back() == '\r')
+            line->pop_back();
+    }
+    do_exec(outf, line->c_str() + at + 2, 0, nullptr);
+}
+
+// True when the white-space-skipped line is a sub-link line; *bar receives its first '|'.
+bool is_sublink_line(const std::string &line, size_t *bar)
+{
+    size_t at = line.find_first_not_of(" \t\n\v\f\r");
+    if (at == std::string::npos || !is_marker(line[at]))
+        return false;
+    if (line.compare(at + 1, 7, "SubLink") != 0 || line.size() < at + 9)
+        return false;
+    char next = line[at + 8];
+    if (next != '|' && next != 'N')
+        return false;
+    *bar = line.find('|', at + 8);
+    return *bar != std::string::npos;
+}
+
+} // namespace
+
+void bld_html(FILE *outf, FILE *inf)
+{
+    if (!inf)
+        return;
+    if (!outf)
+        outf = stdout;
+    std::string line;
+    while (read_whole_line(&line, inf)) {
+        size_t at = line.find_first_not_of(" \t");
+        if (at != std::string::npos && is_marker(line[at])) {
+            if (at + 1 < line.size() && line[at + 1] == '!')
+                run_exec_line(outf, &line, at);
+            else
+                do_include(outf, line.c_str() + at + 1);
+            continue;
+        }
+        std::fwrite(line.data(), 1, line.size(), outf);
+    }
+}
+
+void find_smenu(FILE *outf, FILE *inf)
+{
+    if (!inf)
+        return;
+    std::rewind(inf);
+    do_include(outf, "SubMenuStart");
+    std::string line;
+    std::string item;
+    size_t bar;
+    while (read_whole_line(&line, inf)) {
+        if (!is_sublink_line(line, &bar))
+            continue;
+        item.assign("SubMenuItem");
+        item.append(line, bar, std::string::npos);
+        do_include(outf, item.c_str());
+    }
+    do_include(outf, "SubMenuEnd");
+}
+
+// ---------------------------------------------------------------- escaping
+
+char *htmlsafe(const char *str)
+{
+    if (!str)
+        return nullptr;
+    size_t len = std::strlen(str);
+    if (len > htmlsafe_max_len) {
+        std::fprintf(stderr, "htmlsafe: Input string too long (%d)\n",
+                     len > INT_MAX ? INT_MAX : static_cast<int>(len));
+        return nullptr;
+    }
+    std::string out;
+    out.reserve(len + 16);
+    for (const char *p = str; *p; p++) {
+        if (*p == '&')
+            out.append("&amp;");
+        else
+            out.push_back(*p);
+    }
+    return xstrdup(out.c_str());
+}
