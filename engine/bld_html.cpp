@@ -20,11 +20,17 @@ constexpr int delta = 500; // growth step of incs and vars
 constexpr int max_include_fields = 100;
 constexpr int max_assign_fields = 3;
 constexpr int max_include_depth = 100;
+// Bounds on what one include from a page or the driver may grow into, so that a library
+// whose macros include themselves more than once, or double a variable on every level,
+// ends with a message instead of running for ever or exhausting memory.
+constexpr long max_expansions = 100000;           // macro expansions below one outer include
+constexpr size_t max_text_len = 16 * 1024 * 1024; // bytes in one evaluated text
 constexpr size_t htmlsafe_max_len = 512;
 
 int verbose = 0;       // the engine's own verbosity, set by set_verbose_inc only
 int lastnargs = 0;     // field count of the most recent include whose macro was found
 int include_depth = 0; // levels of do_include currently open
+long expansions = 0;   // macro expansions since the outer include began
 
 const char *or_null(const char *str)
 {
@@ -239,8 +245,14 @@ void resolve_reference(std::string *out, const std::string &name, int nargs, cha
         value = get_val(name.c_str());
     if (verbose > 9)
         std::fprintf(stderr, "get_val(%s)=%s.\n", name.c_str(), or_null(value));
-    if (value)
-        out->append(value);
+    if (!value)
+        return;
+    size_t len = std::strlen(value);
+    if (out->size() + len > max_text_len) {
+        std::fprintf(stderr, "Expanded text too long, $[%s] not inserted\n", name.c_str());
+        return;
+    }
+    out->append(value, len);
 }
 
 // Cuts the condition text in place into its five fields; the fifth ends at the next '|'.
@@ -427,10 +439,18 @@ void do_include(FILE *outf, const char *str)
         std::fprintf(stderr, "unknown include (%s)\n", name);
         return;
     }
+    if (include_depth == 0)
+        expansions = 0;
+    if (expansions >= max_expansions) {
+        if (expansions++ == max_expansions) // said once for each outer include
+            std::fprintf(stderr, "Include expansion too large (%s)\n", name);
+        return;
+    }
     if (include_depth >= max_include_depth) {
         std::fprintf(stderr, "Include nesting too deep (%s)\n", name);
         return;
     }
+    expansions++;
     auto *body = static_cast<ProdAlphaList *>(incs->item[pos]);
     publish_args(nargs, args);
     include_depth++;

@@ -27,7 +27,8 @@ int unread_line(const char *buf, FILE *fp);
 int readline_close(FILE *fp);
 
 // Replaces line with the next whole line of fp, its line end (if any) included, whatever
-// its length and content. Returns false at end of input or on a read error.
+// its length and content. Returns false at end of input, on a read error, or when line or fp
+// is null.
 bool read_whole_line(std::string *line, FILE *fp);
 
 #endif

@@ -432,3 +432,39 @@ TEST(Htmlsafe, EscapesAmpersandsUpTo512Characters)
     EXPECT_EQ(run.out, "null");
     EXPECT_EQ(run.std_err, "htmlsafe: Input string too long (513)\n");
 }
+
+TEST(Expansion, RunawayLibrariesEndWithAMessage)
+{
+    // Two self-includes per level would mean 2^100 expansions: the outer include stops after
+    // 100,000, says so once, and the next outer include starts afresh.
+    ChildRun twice = run_child([](FILE *out) {
+        load_library(">Twice\n>Twice\n>TWICE\n>\n>Once\nok\n>\n");
+        do_include(out, "Twice");
+        do_include(out, "Once");
+    });
+    EXPECT_EQ(twice.out, "ok\n");
+    const std::string last = "Include expansion too large (Twice)\n";
+    const std::string &err = twice.std_err;
+    ASSERT_GT(err.size(), last.size());
+    EXPECT_EQ(err.substr(err.size() - last.size()), last);
+    EXPECT_TRUE(lines_starting(err, {"Include nesting too deep ("}) + last == err);
+    EXPECT_EQ(twice.status, 0);
+
+    // A variable that doubles on every level stops growing before 16 MiB.
+    ChildRun doubling = run_child([](FILE *out) {
+        load_library(">Init\n>!set|x|ab\n>\n>Dbl\n>!set|x|$[x]$[x]\n>Dbl\n>\n");
+        do_include(out, "Init");
+        do_include(out, "Dbl");
+        const char *x = nullptr;
+        int pos = bsearch_aptr_prodlist(vars, "x");
+        if (pos >= 0)
+            x = static_cast<const char *>(vars->item[pos]);
+        std::fprintf(out, "|%zu", x ? std::strlen(x) : 0);
+    });
+    EXPECT_EQ(doubling.out, "|8388608");
+    std::string dropped;
+    for (int level = 23; level <= 100; level++)
+        dropped += "Expanded text too long, $[x] not inserted\n";
+    EXPECT_EQ(doubling.std_err, dropped + "Include nesting too deep (Dbl)\n");
+    EXPECT_EQ(doubling.status, 0);
+}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -628,3 +631,42 @@ TEST(PtrAdd, AppendsAndGrowsWithZeroDeltaBecomingTen)
     EXPECT_EQ(grows->maxitems, 5);
     EXPECT_EQ(grows->delta, 4);
 }
+
+// --- Memory that cannot be had ---
+
+namespace {
+
+void overflow_capacity()
+{
+    AlphaGuard list = new_alpha(1);
+    list->maxitems = INT_MAX - 3; // pretend: the next growth step would overflow an int
+    list->nitems = INT_MAX - 3;
+    list->delta = 10;
+    append_alpha_prodlist(list.get(), nullptr);
+}
+
+} // namespace
+
+TEST(Growth, CapacityBeyondIntEndsTheRunCleanly)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(overflow_capacity(), testing::ExitedWithCode(3), "^out of memory\n$");
+}
+
+// The sanitizers' allocator reports a failed allocation itself instead of returning null.
+#if !defined(__SANITIZE_ADDRESS__)
+static void resize_beyond_address_space()
+{
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = size_t{1} << 30;
+    setrlimit(RLIMIT_AS, &limit);
+    AptrGuard list = new_aptr(1);
+    resize_aptr_prodlist(list.get(), INT_MAX);
+}
+
+TEST(Growth, FailedReallocationEndsTheRunCleanly)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(resize_beyond_address_space(), testing::ExitedWithCode(3), "^out of memory\n$");
+}
+#endif
