@@ -307,6 +307,19 @@ void list_input_dir()
     ask("Press ENTER to continue: ");
 }
 
+void print_status()
+{
+    std::printf("InDir='%s', OutDir='%s', SubDir='%s', Site='%s'\n", indir.c_str(), outdir.c_str(),
+                subdir.c_str(), sitename.c_str());
+}
+
+// Asks prompt; true when the answer starts with y or Y.
+bool confirmed(const char *prompt)
+{
+    std::string answer = ask(prompt);
+    return answer.starts_with('y') || answer.starts_with('Y');
+}
+
 void print_menu()
 {
     std::fputs("\nOptions are:\n", stdout);
@@ -324,8 +337,7 @@ bool run_menu_option(const std::string &answer)
 {
     switch (answer.empty() ? '\0' : answer[0]) {
     case '?':
-        std::printf("InDir='%s', OutDir='%s', SubDir='%s', Site='%s'\n", indir.c_str(),
-                    outdir.c_str(), subdir.c_str(), sitename.c_str());
+        print_status();
         break;
     case 'S':
     case 's':
@@ -359,10 +371,8 @@ bool run_menu_option(const std::string &answer)
         bld_all_page();
         break;
     case 'Q':
-    case 'q': {
-        std::string sure = ask("Are you sure? (y or n): ");
-        return !(sure.starts_with('y') || sure.starts_with('Y'));
-    }
+    case 'q':
+        return !confirmed("Are you sure? (y or n): ");
     default:
         std::printf("Invalid option (%s)\n", answer.c_str());
         break;
