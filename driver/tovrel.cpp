@@ -120,6 +120,13 @@ bool open_page_output(const struct stat &in_st, const std::string &inpath,
     return true;
 }
 
+// Drops the page being written; the old page stays as it was.
+void abandon_page_output(PageOutput *out)
+{
+    std::fclose(out->fp);
+    unlink(out->temp.c_str());
+}
+
 // Closes the written page and puts it in place of the old one. On any write error the
 // temporary file is removed, the old page stays, and the error is reported with outpath.
 void finish_page_output(PageOutput *out, const std::string &outpath)
@@ -145,21 +152,30 @@ void copy_header_lines(FILE *outf, FILE *inf)
 }
 
 // Writes the page: the frame macros around the header lines, the body and the sub-menu.
-// The title is the whole first line up to its first CR or LF.
-void write_page(FILE *outf, FILE *inf, const char *name)
+// The title is the whole first line up to its first CR or LF. Returns false when the page
+// file could not be read to its end (the sub-menu pass rewinds it, which would hide an error
+// of the body pass, so each pass is checked on its own).
+bool write_page(FILE *outf, FILE *inf, const char *name)
 {
     std::string title;
     if (!read_whole_line(&title, inf)) {
+        if (std::ferror(inf))
+            return false;
         std::fprintf(stderr, "%s: input file is empty (%s)\n", Prog.c_str(), name);
-        return;
+        return true;
     }
     title.resize(std::min(title.find_first_of("\r\n"), title.size()));
     do_include(outf, ("PageStart|" + title).c_str());
     copy_header_lines(outf, inf);
     do_include(outf, ("PageHdr|" + title).c_str());
     bld_html(outf, inf);
+    if (std::ferror(inf))
+        return false;
     find_smenu(outf, inf);
+    if (std::ferror(inf))
+        return false;
     do_include(outf, "PageEnd");
+    return true;
 }
 
 // Opens the page file for reading and fills *st with its status; nullptr when it cannot be
@@ -215,8 +231,12 @@ void tovrel(const char *fname)
     PageOutput out;
     if (!open_page_output(in_st, inpath, outpath, &out))
         return;
-    write_page(out.fp, inf.get(), name.c_str());
-    finish_page_output(&out, outpath);
+    if (write_page(out.fp, inf.get(), name.c_str())) {
+        finish_page_output(&out, outpath);
+        return;
+    }
+    std::fprintf(stderr, "%s: Can't read input file (%s)!\n", Prog.c_str(), inpath.c_str());
+    abandon_page_output(&out);
 }
 
 int check_dir()
