@@ -1,6 +1,7 @@
 #include "driver/tovrel.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,17 +29,17 @@ std::string sitename;
 namespace {
 
 using AlphaGuard = std::unique_ptr<ProdAlphaList, decltype(&free_alpha_prodlist)>;
-using InputGuard = std::unique_ptr<FILE, decltype(&std::fclose)>;
 
-// The bits a plainly created file gets: 0666 less the umask. Reading the umask means setting
-// it, so it is read once, when the program starts.
-mode_t read_new_page_mode()
+// Reading the umask means setting it, so it is read once, when the program starts.
+mode_t read_umask()
 {
     mode_t mask = umask(0);
     umask(mask);
-    return 0666 & ~mask;
+    return mask;
 }
-const mode_t new_page_mode = read_new_page_mode();
+const mode_t creation_mask = read_umask();
+// The bits a plainly created file gets: 0666 less the umask.
+const mode_t new_page_mode = 0666 & ~creation_mask;
 
 // dir, then subdir when one is set: the directory that holds the pages.
 std::string with_subdir(const std::string &dir)
@@ -63,6 +65,26 @@ struct PageOutput {
     FILE *fp = nullptr;
 };
 
+// A page file being read. A regular file of modest size is read whole into data and read
+// back through a stream over memory, so the sub-menu pass rereads it without touching the
+// disk again; anything else is read as a stream from the file.
+struct PageInput {
+    std::string path;
+    struct stat st;
+    int fd = -1;
+    FILE *fp = nullptr; // made by load_page_input
+    std::string data;
+};
+
+// Pages up to this size are held in memory while they are built.
+constexpr off_t max_held_page = 1 << 20;
+
+// One stream buffer for the page being written and one for a page file read as a stream;
+// a build has at most one of each open, and large buffers mean one write per page.
+constexpr size_t stream_buffer_size = 1 << 16;
+char output_buffer[stream_buffer_size];
+char input_buffer[stream_buffer_size];
+
 // Looks at what stands at outpath now. Returns false when nothing does; otherwise fills *st.
 // A link is followed: *target becomes the file it points to, which is the one replaced, so
 // the link stays. Otherwise *target is outpath itself.
@@ -80,36 +102,60 @@ bool stat_output(const std::string &outpath, struct stat *st, std::string *targe
     return stat(outpath.c_str(), st) == 0;
 }
 
+// Fills the six X of a temporary name from a number unique to this process and attempt.
+void fill_temp_name(std::string *temp, unsigned long seed)
+{
+    static const char digits[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (size_t i = temp->size() - 6; i < temp->size(); i++) {
+        (*temp)[i] = digits[seed % 62];
+        seed /= 62;
+    }
+}
+
+// Creates a new file beside path with a name ".tovrel-" and six letters, never one that
+// exists, with no more permission than mode allows. Returns its descriptor, or -1.
+int create_temp_file(std::string *temp, const std::string &path, mode_t mode)
+{
+    static unsigned long attempt = 0;
+    static const unsigned long pid = static_cast<unsigned long>(getpid());
+    *temp = path.substr(0, path.rfind('/') + 1) + ".tovrel-XXXXXX";
+    for (int tries = 0; tries < 1000; tries++) {
+        fill_temp_name(temp, pid * 7919 + attempt++ * 104729);
+        int fd = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
 // Creates the temporary file for out->path with the given permission bits. Returns false
 // (nothing left behind) when it cannot be created.
 bool create_temp_output(PageOutput *out, mode_t mode)
 {
-    out->temp = out->path.substr(0, out->path.rfind('/') + 1) + ".tovrel-XXXXXX";
-    std::vector<char> name(out->temp.begin(), out->temp.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
+    int fd = create_temp_file(&out->temp, out->path, mode);
     if (fd < 0)
         return false;
-    out->temp = name.data();
-    if (fchmod(fd, mode) != 0 || (out->fp = fdopen(fd, "w")) == nullptr) {
+    // The umask may have taken bits that mode asks for; only then is a chmod needed.
+    bool mode_ok = (mode & (creation_mask | 07000)) == 0 || fchmod(fd, mode) == 0;
+    if (!mode_ok || (out->fp = fdopen(fd, "w")) == nullptr) {
         close(fd);
         unlink(out->temp.c_str());
         return false;
     }
+    std::setvbuf(out->fp, output_buffer, _IOFBF, sizeof output_buffer);
     return true;
 }
 
-// Makes ready to write the page outpath for the input inpath (whose status is in_st).
-// Returns false, with a message, when the page must not or cannot be written: it is the
-// input itself, or it cannot be created.
-bool open_page_output(const struct stat &in_st, const std::string &inpath,
-                      const std::string &outpath, PageOutput *out)
+// Makes ready to write the page outpath for the page file in. Returns false, with a message,
+// when the page must not or cannot be written: it is the input itself, or it cannot be
+// created.
+bool open_page_output(const PageInput &in, const std::string &outpath, PageOutput *out)
 {
     struct stat out_st;
     bool exists = stat_output(outpath, &out_st, &out->path);
-    if (exists && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
+    if (exists && in.st.st_dev == out_st.st_dev && in.st.st_ino == out_st.st_ino) {
         std::fprintf(stderr, "%s: Input and output are the same file (%s)!\n", Prog.c_str(),
-                     inpath.c_str());
+                     in.path.c_str());
         return false;
     }
     if ((exists && !S_ISREG(out_st.st_mode)) ||
@@ -178,16 +224,64 @@ bool write_page(FILE *outf, FILE *inf, const char *name)
     return true;
 }
 
-// Opens the page file for reading and fills *st with its status; nullptr when it cannot be
-// opened or is a directory.
-FILE *open_page_input(const std::string &inpath, struct stat *st)
+// Replaces *data with the rest of fd, expecting about expected bytes. Returns false on a
+// read error.
+bool read_all(int fd, size_t expected, std::string *data)
 {
-    FILE *inf = std::fopen(inpath.c_str(), "r");
-    if (inf != nullptr && (fstat(fileno(inf), st) != 0 || S_ISDIR(st->st_mode))) {
-        std::fclose(inf);
-        return nullptr;
+    data->resize(expected + 1); // one more, so the end shows in the first read
+    size_t have = 0;
+    for (;;) {
+        if (have == data->size())
+            data->resize(2 * have);
+        ssize_t n = read(fd, data->data() + have, data->size() - have);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            data->resize(have);
+            return n == 0;
+        }
+        have += static_cast<size_t>(n);
     }
-    return inf;
+}
+
+// Opens the page file in->path for reading and fills in->st; false when it cannot be opened
+// or is a directory.
+bool open_page_input(PageInput *in)
+{
+    in->fd = open(in->path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in->fd < 0)
+        return false;
+    if (fstat(in->fd, &in->st) != 0 || S_ISDIR(in->st.st_mode)) {
+        close(in->fd);
+        return false;
+    }
+    return true;
+}
+
+// Makes in->fp, the stream the page is read from: a small regular file is read whole into
+// memory and in->fp reads that, anything else is read from the file. Returns false (the
+// descriptor closed) when the file cannot be read.
+bool load_page_input(PageInput *in)
+{
+    if (S_ISREG(in->st.st_mode) && in->st.st_size <= max_held_page) {
+        if (!read_all(in->fd, static_cast<size_t>(in->st.st_size), &in->data)) {
+            close(in->fd);
+            return false;
+        }
+        if (!in->data.empty()) {
+            close(in->fd);
+            in->fp = fmemopen(in->data.data(), in->data.size(), "r");
+            return in->fp != nullptr;
+        }
+        // An empty page: the file itself, read to its end, serves as the stream.
+    }
+    in->fp = fdopen(in->fd, "r");
+    if (in->fp == nullptr) {
+        close(in->fd);
+        return false;
+    }
+    std::setvbuf(in->fp, input_buffer, _IOFBF, sizeof input_buffer);
+    return true;
 }
 
 // Builds every page entry (a name holding ".html") listed in dir, or only those that are out
@@ -220,22 +314,26 @@ void tovrel(const char *fname)
         return;
     std::string name(fname);
     name.resize(std::min(name.find(".html"), name.size()));
-    std::string inpath = page_path(indir, name.c_str());
-    struct stat in_st;
-    InputGuard inf(open_page_input(inpath, &in_st), &std::fclose);
-    if (!inf) {
-        std::fprintf(stderr, "%s: Can't open input file (%s)!\n", Prog.c_str(), inpath.c_str());
+    PageInput in;
+    in.path = page_path(indir, name.c_str());
+    if (!open_page_input(&in)) {
+        std::fprintf(stderr, "%s: Can't open input file (%s)!\n", Prog.c_str(), in.path.c_str());
         return;
     }
     std::string outpath = page_path(outdir, name.c_str());
     PageOutput out;
-    if (!open_page_output(in_st, inpath, outpath, &out))
+    if (!open_page_output(in, outpath, &out)) {
+        close(in.fd);
         return;
-    if (write_page(out.fp, inf.get(), name.c_str())) {
+    }
+    bool written = load_page_input(&in) && write_page(out.fp, in.fp, name.c_str());
+    if (in.fp != nullptr)
+        std::fclose(in.fp); // read only: nothing to report
+    if (written) {
         finish_page_output(&out, outpath);
         return;
     }
-    std::fprintf(stderr, "%s: Can't read input file (%s)!\n", Prog.c_str(), inpath.c_str());
+    std::fprintf(stderr, "%s: Can't read input file (%s)!\n", Prog.c_str(), in.path.c_str());
     abandon_page_output(&out);
 }
 

@@ -1,5 +1,6 @@
 #include "engine/bld_html.h"
 
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -40,9 +41,10 @@ const char *or_null(const char *str)
 // Ends text at its first CR or LF.
 void cut_at_line_end(std::string *text)
 {
-    size_t end = text->find_first_of("\r\n");
-    if (end != std::string::npos)
-        text->resize(end);
+    size_t end = 0;
+    while (end < text->size() && (*text)[end] != '\r' && (*text)[end] != '\n')
+        end++;
+    text->resize(end);
 }
 
 // Lower-cases 'A' to 'Z' only; every other byte stays as it is.
@@ -398,25 +400,37 @@ void do_exec(FILE *fp, const char *str, int nargs, char **args)
     }
 }
 
+// Writes prefix and the decimal n into buf (which holds 32) as a C string; snprintf's
+// format parsing shows in every include otherwise.
+const char *numbered_name(char *buf, const char *prefix, int n)
+{
+    size_t len = std::strlen(prefix);
+    std::memcpy(buf, prefix, len);
+    char *end = std::to_chars(buf + len, buf + 31, n).ptr;
+    *end = '\0';
+    return buf;
+}
+
 // Publishes the arguments of one include as arg1.. and nargs, and blanks the argument
 // variables a previous include with more fields left behind.
 void publish_args(int nargs, char **args)
 {
     char name[32];
     for (int n = 1; n < nargs; n++) {
-        std::snprintf(name, sizeof name, "arg%d", n);
+        numbered_name(name, "arg", n);
         if (verbose > 9)
             std::fprintf(stderr, "Setting arg: %s|%s.\n", name, args[n]);
         store_var(name, args[n]);
     }
     if (nargs >= 1) {
-        std::snprintf(name, sizeof name, "nargs|%d", nargs);
-        do_set(name, nargs, args);
+        char count[32];
+        numbered_name(count, "", nargs);
+        if (verbose > 9)
+            std::fprintf(stderr, "do_set:nargs|%s\n", count);
+        store_var("nargs", count);
     }
-    for (int n = nargs; n < lastnargs; n++) {
-        std::snprintf(name, sizeof name, "arg%d", n);
-        store_var(name, nullptr);
-    }
+    for (int n = nargs; n < lastnargs; n++)
+        store_var(numbered_name(name, "arg", n), nullptr);
     lastnargs = nargs;
 }
 
@@ -428,8 +442,7 @@ void do_include(FILE *outf, const char *str)
         return;
     if (verbose > 9)
         std::fprintf(stderr, "do_include(%s)\n", str);
-    std::string copy(str);
-    cut_at_line_end(&copy);
+    std::string copy(str, std::strcspn(str, "\r\n"));
     char *args[max_include_fields];
     int nargs = split_flds(copy.data(), args, '|', 0, max_include_fields);
     const char *name = copy.c_str(); // the split left the name alone in copy

@@ -238,3 +238,25 @@ TEST(PageBuild, LinkedOutputPageUpdatesItsTarget)
     EXPECT_EQ(read_file(box.site + "/pub/a.html"), framed_page("T", "", "body\n"));
     EXPECT_EQ(dir_names(box.site + "/pub"), only("a.html"));
 }
+
+TEST(PageBuild, PagesSmallAndLargeBuildAlike)
+{
+    // Small pages are read into memory once; pages beyond a megabyte are read as a stream.
+    // Both must give the same page, sub-menu pass included.
+    Sandbox box;
+    make_site(box);
+    for (size_t lines : {size_t{3}, size_t{30000}}) {
+        std::string body;
+        for (size_t i = 0; i < lines; i++)
+            body += "line " + std::to_string(i) + std::string(40, '.') + "\n";
+        write_file(box.site + "/in/p.html",
+                   "Title\nh1\n\n" + body + ">SubLink|A|a.html\n  ]SubLink|B|b.html");
+        RunResult r = run_tovrel(box, {"p"});
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(read_file(box.site + "/out/p.html"),
+                  framed_page("Title", "h1\n", body + "<link A a.html>\n<link B b.html>\n",
+                              "<item A a.html>\n<item B b.html>\n"))
+            << lines;
+        EXPECT_EQ(dir_names(box.site + "/out"), only("p.html"));
+    }
+}
