@@ -59,8 +59,9 @@ void time_store(int n)
     }
     double find_time = seconds_since(start);
     std::fclose(sink);
-    std::printf("%8d new variables: %.3f s, %.2f us each; %d includes of 1000 macros: %.2f us each\n",
-                n, set_time, set_time / n * 1e6, n, find_time / n * 1e6);
+    std::printf(
+        "%8d new variables: %.3f s, %.2f us each; %d includes of 1000 macros: %.2f us each\n", n,
+        set_time, set_time / n * 1e6, n, find_time / n * 1e6);
 }
 
 } // namespace

@@ -1,10 +1,15 @@
 #include "engine/bld_html.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "support/read_line.h"
 #include "support/splitfld.h"
@@ -117,19 +122,66 @@ int read_macro_body(FILE *fp, ProdAlphaList *body, const std::string &name)
     return 1;
 }
 
-// Stores body under name in incs; a replaced definition is released with a message.
+// Macros read by bld_inc and not yet in incs. Putting each at its sorted place at once
+// would shift the later names for every macro, so they are sorted in when loading ends.
+// The views point at the names held in list.
+std::vector<std::pair<char *, ProdAlphaList *>> pending_macros;
+std::unordered_map<std::string_view, size_t> pending_slots;
+
+// Stores body under name; a replaced definition is released with a message.
 void store_macro(const std::string &name, ProdAlphaList *body)
 {
     if (verbose > 5)
         std::fprintf(stderr, "Storing macro [%s]\n", name.c_str());
-    char *key = xstrdup(name.c_str());
-    auto *old = static_cast<ProdAlphaList *>(bupdate_aptr_prodlist(incs, key, body));
-    if (old) {
-        std::fprintf(stderr, "Macro %s overridden by new version\n", name.c_str());
-        std::fflush(stderr);
-        free_alpha_prodlist(old);
-        std::free(key);
+    ProdAlphaList *old;
+    int pos = bsearch_aptr_prodlist(incs, name.c_str());
+    auto pending = pending_slots.find(name);
+    if (pos >= 0) {
+        old = static_cast<ProdAlphaList *>(incs->item[pos]);
+        incs->item[pos] = body;
+    } else if (pending != pending_slots.end()) {
+        old = pending_macros[pending->second].second;
+        pending_macros[pending->second].second = body;
+    } else {
+        char *key = xstrdup(name.c_str());
+        pending_macros.emplace_back(key, body);
+        pending_slots.emplace(key, pending_macros.size() - 1);
+        return;
     }
+    std::fprintf(stderr, "Macro %s overridden by new version\n", name.c_str());
+    std::fflush(stderr);
+    free_alpha_prodlist(old);
+}
+
+// Puts the pending macros into incs, all in sorted order, in one pass.
+void merge_pending_macros()
+{
+    if (pending_macros.empty())
+        return;
+    using Entry = std::pair<char *, ProdAlphaList *>;
+    auto key_less = [](const Entry &a, const Entry &b) {
+        return std::strcmp(a.first, b.first) < 0;
+    };
+    std::sort(pending_macros.begin(), pending_macros.end(), key_less);
+    std::vector<Entry> stored;
+    for (int i = 0; i < incs->nitems; i++)
+        stored.emplace_back(incs->key[i], static_cast<ProdAlphaList *>(incs->item[i]));
+    std::vector<Entry> merged(stored.size() + pending_macros.size());
+    std::merge(stored.begin(), stored.end(), pending_macros.begin(), pending_macros.end(),
+               merged.begin(), key_less);
+    int total = static_cast<int>(merged.size());
+    if (total > incs->maxitems) { // the capacity growing by delta would have reached
+        int step = incs->delta > 0 ? incs->delta : 10;
+        resize_aptr_prodlist(incs,
+                             incs->maxitems + (total - incs->maxitems + step - 1) / step * step);
+    }
+    for (int i = 0; i < total; i++) {
+        incs->key[i] = merged[static_cast<size_t>(i)].first;
+        incs->item[i] = merged[static_cast<size_t>(i)].second;
+    }
+    incs->nitems = total;
+    pending_macros.clear();
+    pending_slots.clear();
 }
 
 // Reads one macro body from fp (just after its opening line) and stores it under iname.
@@ -168,11 +220,34 @@ void list_macros()
 
 // ---------------------------------------------------------------- variables
 
+// The slot of every name in vars. With it a name is found without a search and a new name
+// is appended without shifting the others, so a run that sets many distinct variables does
+// not slow down as the store grows. The views point at the keys vars owns.
+std::unordered_map<std::string_view, int> var_slots;
+
+// Slot of the variable name in vars, or -1.
+int find_var(const char *name)
+{
+    auto it = var_slots.find(name);
+    return it == var_slots.end() ? -1 : it->second;
+}
+
+// Appends a new variable to vars; the store takes ownership of key and val.
+void append_var(char *key, char *val)
+{
+    if (vars->nitems >= vars->maxitems) // grow by half at least, so copying stays linear
+        resize_aptr_prodlist(vars, vars->maxitems + std::max(vars->delta, vars->maxitems / 2));
+    int slot = vars->nitems++;
+    vars->key[slot] = key;
+    vars->item[slot] = val;
+    var_slots.emplace(key, slot);
+}
+
 // Stores value (null or empty: blank) under name; name and value stay the caller's.
 void store_var(const char *name, const char *value)
 {
     char *val = (value && *value) ? xstrdup(value) : nullptr;
-    int pos = bsearch_aptr_prodlist(vars, name);
+    int pos = find_var(name);
     if (pos >= 0) {
         char *old = static_cast<char *>(vars->item[pos]);
         vars->item[pos] = val;
@@ -192,7 +267,7 @@ void store_var(const char *name, const char *value)
         std::free(val);
         return;
     }
-    bupdate_aptr_prodlist(vars, xstrdup(name), val);
+    append_var(xstrdup(name), val);
 }
 
 // Assigns the assignment text name|value (a second '|' ends the value; no '|' at all means
@@ -211,15 +286,19 @@ void do_set(const char *str, int /*nargs*/, char ** /*args*/)
 
 void do_clear()
 {
+    var_slots.clear();
     clear_aptr_prodlist(vars);
 }
 
-// The value of var, owned by the store, or null (blank, unknown, or no store).
+} // namespace
+
 const char *get_val(const char *var)
 {
-    int pos = bsearch_aptr_prodlist(vars, var);
+    int pos = find_var(var);
     return pos >= 0 ? static_cast<const char *>(vars->item[pos]) : nullptr;
 }
+
+namespace {
 
 // ---------------------------------------------------------------- references
 
@@ -300,6 +379,7 @@ void bld_inc(const char *fname)
             break;
     }
     std::fclose(fp);
+    merge_pending_macros();
     if (verbose > 9)
         list_macros();
 }

@@ -11,8 +11,14 @@
 
 // Macro index: lower-cased macro name -> ProdAlphaList* body. Null until the first macro.
 extern ProdAPtrList *incs;
-// Variable store: name -> value string (null for a blank variable). Null until the first macro.
+// Variable store: name -> value string (null for a blank variable), in the order the names
+// were first set (the engine keeps its own index of the names; look them up with get_val).
+// Null until the first macro.
 extern ProdAPtrList *vars;
+
+// Returns the value of the variable var, owned by the store, or null (blank, unknown, or no
+// store). It stays valid until the variable is assigned again or the store is cleared.
+const char *get_val(const char *var);
 
 // Sets the engine's own verbosity.
 void set_verbose_inc(int val);

@@ -455,10 +455,7 @@ TEST(Expansion, RunawayLibrariesEndWithAMessage)
         load_library(">Init\n>!set|x|ab\n>\n>Dbl\n>!set|x|$[x]$[x]\n>Dbl\n>\n");
         do_include(out, "Init");
         do_include(out, "Dbl");
-        const char *x = nullptr;
-        int pos = bsearch_aptr_prodlist(vars, "x");
-        if (pos >= 0)
-            x = static_cast<const char *>(vars->item[pos]);
+        const char *x = get_val("x");
         std::fprintf(out, "|%zu", x ? std::strlen(x) : 0);
     });
     EXPECT_EQ(doubling.out, "|8388608");
