@@ -390,9 +390,10 @@ char *evalstr(const char *str, int nargs, char **args)
 {
     if (!str)
         str = "";
-    std::string out;
-    out.reserve(std::strlen(str));
-    std::string name;
+    // Not reentrant, so one pair of work strings serves every call without allocating.
+    static std::string out;
+    static std::string name;
+    out.clear();
     const char *p = str;
     while (*p) {
         const char *ref = std::strstr(p, "$[");
@@ -409,6 +410,8 @@ char *evalstr(const char *str, int nargs, char **args)
     }
     char *result = static_cast<char *>(xmalloc(out.size() + 1));
     std::memcpy(result, out.c_str(), out.size() + 1);
+    if (out.capacity() > 65536) // a rare huge text: do not hold on to its memory
+        std::string().swap(out);
     return result;
 }
 
@@ -437,10 +440,15 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
     if (int missing = cut_condition(copy.data(), fld))
         return missing;
 
-    char *s1 = evalstr(fld[0], nargs, args);
-    char *s2 = evalstr(fld[2], nargs, args);
-    char *t = evalstr(fld[3], nargs, args);
-    char *f = evalstr(fld[4], nargs, args);
+    // A field without a reference is used as it stands; the others are evaluated copies.
+    char *evaluated[5] = {};
+    const char *value[5];
+    for (int i : {0, 2, 3, 4}) {
+        if (std::strstr(fld[i], "$["))
+            evaluated[i] = evalstr(fld[i], nargs, args);
+        value[i] = evaluated[i] ? evaluated[i] : fld[i];
+    }
+    const char *s1 = value[0], *s2 = value[2], *t = value[3], *f = value[4];
     int rval = evalrelop(fld[1]);
     if (verbose > 0)
         std::fprintf(stderr, "do_if: str1=%s, str2=%s, s1=%s, s2=%s, t=%s, f=%s, rval=%d\n", fld[0],
@@ -448,10 +456,8 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
     int cmp = std::strcmp(s1, s2); // compares bytes as unsigned char
     bool holds = (cmp < 0 && (rval & 4)) || (cmp == 0 && (rval & 2)) || (cmp > 0 && (rval & 1));
     std::fputs(holds ? t : f, fp ? fp : stdout);
-    std::free(s1);
-    std::free(s2);
-    std::free(t);
-    std::free(f);
+    for (char *field : evaluated)
+        std::free(field);
     return 0;
 }
 
