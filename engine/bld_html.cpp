@@ -77,6 +77,20 @@ bool equals_nocase(const char *str, size_t n, const char *word)
     return true;
 }
 
+// A work area for a text the caller cuts in place: the first len bytes of str, copied into
+// local (of local_size bytes) when they fit, else into *heap. Most texts are short, so most
+// copies cost no allocation.
+char *copy_text(const char *str, size_t len, char *local, size_t local_size, std::string *heap)
+{
+    if (len < local_size) {
+        std::memcpy(local, str, len);
+        local[len] = '\0';
+        return local;
+    }
+    heap->assign(str, len);
+    return heap->data();
+}
+
 // ---------------------------------------------------------------- the stores and the library
 
 void init_ndx()
@@ -243,24 +257,39 @@ void append_var(char *key, char *val)
     var_slots.emplace(key, slot);
 }
 
+// Gives the variable in slot pos the value (null or empty: blank); value stays the caller's.
+// An old value at least as long, and not much longer, is overwritten in place: the arguments
+// of every include are set this way, so this saves an allocation for most of them.
+void replace_var(int pos, const char *value)
+{
+    char *old = static_cast<char *>(vars->item[pos]);
+    size_t len = value ? std::strlen(value) : 0;
+    if (verbose > 9) {
+        const char *shown = len > 0 ? value : nullptr;
+        if (old)
+            std::fprintf(stderr, "Variable [%s] changed from [%s] to [%s]\n", vars->key[pos], old,
+                         or_null(shown));
+        else
+            std::fprintf(stderr, "Variable [%s] set to [%s]\n", vars->key[pos], or_null(shown));
+    }
+    size_t old_len = old ? std::strlen(old) : 0;
+    if (len > 0 && old_len >= len && old_len <= 2 * len + 64) { // not holding on to much
+        std::memcpy(old, value, len + 1);
+        return;
+    }
+    vars->item[pos] = len > 0 ? xstrdup(value) : nullptr;
+    std::free(old);
+}
+
 // Stores value (null or empty: blank) under name; name and value stay the caller's.
 void store_var(const char *name, const char *value)
 {
-    char *val = (value && *value) ? xstrdup(value) : nullptr;
     int pos = find_var(name);
     if (pos >= 0) {
-        char *old = static_cast<char *>(vars->item[pos]);
-        vars->item[pos] = val;
-        if (verbose > 9) {
-            if (old)
-                std::fprintf(stderr, "Variable [%s] changed from [%s] to [%s]\n", name, old,
-                             or_null(val));
-            else
-                std::fprintf(stderr, "Variable [%s] set to [%s]\n", name, or_null(val));
-        }
-        std::free(old);
+        replace_var(pos, value);
         return;
     }
+    char *val = (value && *value) ? xstrdup(value) : nullptr;
     if (verbose > 9)
         std::fprintf(stderr, "Variable [%s] set to [%s]\n", name, or_null(val));
     if (!vars) { // no library loaded: nothing can be stored
@@ -276,9 +305,11 @@ void do_set(const char *str, int /*nargs*/, char ** /*args*/)
 {
     if (verbose > 9 && str[0] != 'a')
         std::fprintf(stderr, "do_set:%s\n", str);
-    std::string copy(str);
+    char local[256];
+    std::string heap;
+    char *copy = copy_text(str, std::strlen(str), local, sizeof local, &heap);
     char *flds[max_assign_fields];
-    int n = split_flds(copy.data(), flds, '|', 0, max_assign_fields);
+    int n = split_flds(copy, flds, '|', 0, max_assign_fields);
     if (n == 0) // an empty text names nothing
         return;
     store_var(flds[0], n >= 2 ? flds[1] : nullptr);
@@ -435,9 +466,11 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
         return 1;
     if (verbose > 0)
         std::fprintf(stderr, "do_if(%s)\n", str);
-    std::string copy(str);
+    char local[256];
+    std::string heap;
+    char *copy = copy_text(str, std::strlen(str), local, sizeof local, &heap);
     char *fld[5];
-    if (int missing = cut_condition(copy.data(), fld))
+    if (int missing = cut_condition(copy, fld))
         return missing;
 
     // A field without a reference is used as it stands; the others are evaluated copies.
@@ -528,10 +561,12 @@ void do_include(FILE *outf, const char *str)
         return;
     if (verbose > 9)
         std::fprintf(stderr, "do_include(%s)\n", str);
-    std::string copy(str, std::strcspn(str, "\r\n"));
+    char local[256];
+    std::string heap;
+    char *copy = copy_text(str, std::strcspn(str, "\r\n"), local, sizeof local, &heap);
     char *args[max_include_fields];
-    int nargs = split_flds(copy.data(), args, '|', 0, max_include_fields);
-    const char *name = copy.c_str(); // the split left the name alone in copy
+    int nargs = split_flds(copy, args, '|', 0, max_include_fields);
+    const char *name = copy; // the split left the name alone in copy
 
     int pos = find_inc(name);
     if (pos < 0) {

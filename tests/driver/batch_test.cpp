@@ -85,3 +85,27 @@ TEST(BuildUpdated, RebuildsOnlyMissingOrOlderPages)
     r = run_tovrel(box, {"-v", "1", "-u"});
     EXPECT_EQ(r.out, "tovrel: Terminating\n");
 }
+
+TEST(BuildUpdated, MissingOrUnreadableOutputDirectoryMeansEveryPageIsOutOfDate)
+{
+    Sandbox box;
+    make_site(box);
+    write_file(box.site + "/in/a.html", "a\n");
+    write_file(box.site + "/in/b.html", "b\n");
+    RunResult r = run_tovrel(box, {"-o", "missing", "-u"});
+    EXPECT_EQ(r.err, "tovrel: Can't open output file (missing/a.html)!\n"
+                     "tovrel: Can't open output file (missing/b.html)!\n");
+    EXPECT_EQ(r.out, "tovrel: Terminating\n");
+
+    // An output directory that can be searched but not listed is judged page by page.
+    write_file(box.site + "/out/a.html", "old\n");
+    set_mtime(box.site + "/in/a.html", 1000);
+    set_mtime(box.site + "/in/b.html", 1000);
+    ASSERT_EQ(chmod((box.site + "/out").c_str(), 0300), 0);
+    r = run_tovrel(box, {"-v", "1", "-u"});
+    ASSERT_EQ(chmod((box.site + "/out").c_str(), 0755), 0);
+    EXPECT_EQ(r.out, "Building page b ...\ntovrel: Terminating\n");
+    EXPECT_EQ(without_traces(r.err), "");
+    EXPECT_EQ(read_file(box.site + "/out/a.html"), "old\n");
+    EXPECT_EQ(read_file(box.site + "/out/b.html"), framed_page("b", "", ""));
+}
