@@ -23,8 +23,8 @@ constexpr int max_include_depth = 100;
 // Bounds on what one include from a page or the driver may grow into, so that a library
 // whose macros include themselves more than once, or double a variable on every level,
 // ends with a message instead of running for ever or exhausting memory.
-constexpr long max_expansions = 100000;           // macro expansions below one outer include
-constexpr size_t max_text_len = 16 * 1024 * 1024; // bytes in one evaluated text
+constexpr long max_expansions = 100000;             // macro expansions below one outer include
+constexpr size_t max_text_len = 16ul * 1024 * 1024; // bytes in one evaluated text
 constexpr size_t htmlsafe_max_len = 512;
 
 int verbose = 0;       // the engine's own verbosity, set by set_verbose_inc only
