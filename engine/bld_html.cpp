@@ -290,13 +290,23 @@ void bld_inc(const char *fname)
         return;
     }
     std::string line;
+    bool first = true;
     while (read_whole_line(&line, fp)) {
+        if (first && has_only_cr_line_ends(line)) { // it would read as one line: refuse it
+            std::fprintf(stderr, "Include file has only CR line ends (%s)\n", fname);
+            break;
+        }
+        first = false;
         if (line.empty() || line[0] != '>')
             continue;
         cut_at_line_end(&line);
         if (parse_inc(fp, line.c_str() + 1) != 0)
             break;
     }
+    // A library that opens but cannot be read (a directory, an I/O error) must not pass for
+    // an empty one; the macros read before the error stay defined.
+    if (std::ferror(fp))
+        std::fprintf(stderr, "Can't read include file (%s)\n", fname);
     std::fclose(fp);
     if (verbose > 9)
         list_macros();
