@@ -197,31 +197,36 @@ void copy_header_lines(FILE *outf, FILE *inf)
     }
 }
 
+enum PageResult { PAGE_WRITTEN, PAGE_UNREADABLE, PAGE_CR_ONLY };
+
 // Writes the page: the frame macros around the header lines, the body and the sub-menu.
-// The title is the whole first line up to its first CR or LF. Returns false when the page
-// file could not be read to its end (the sub-menu pass rewinds it, which would hide an error
-// of the body pass, so each pass is checked on its own).
-bool write_page(FILE *outf, FILE *inf, const char *name)
+// The title is the whole first line up to its first CR or LF. Returns PAGE_UNREADABLE when
+// the page file could not be read to its end (the sub-menu pass rewinds it, which would hide
+// an error of the body pass, so each pass is checked on its own), and PAGE_CR_ONLY, having
+// written nothing, for a file whose lines end in CR alone: it would read as a title only.
+PageResult write_page(FILE *outf, FILE *inf, const char *name)
 {
     std::string title;
     if (!read_whole_line(&title, inf)) {
         if (std::ferror(inf))
-            return false;
+            return PAGE_UNREADABLE;
         std::fprintf(stderr, "%s: input file is empty (%s)\n", Prog.c_str(), name);
-        return true;
+        return PAGE_WRITTEN;
     }
+    if (has_only_cr_line_ends(title))
+        return PAGE_CR_ONLY;
     title.resize(std::min(title.find_first_of("\r\n"), title.size()));
     do_include(outf, ("PageStart|" + title).c_str());
     copy_header_lines(outf, inf);
     do_include(outf, ("PageHdr|" + title).c_str());
     bld_html(outf, inf);
     if (std::ferror(inf))
-        return false;
+        return PAGE_UNREADABLE;
     find_smenu(outf, inf);
     if (std::ferror(inf))
-        return false;
+        return PAGE_UNREADABLE;
     do_include(outf, "PageEnd");
-    return true;
+    return PAGE_WRITTEN;
 }
 
 // Replaces *data with the rest of fd, expecting about expected bytes. Returns false on a
@@ -357,14 +362,18 @@ void tovrel(const char *fname)
         close(in.fd);
         return;
     }
-    bool written = load_page_input(&in) && write_page(out.fp, in.fp, name.c_str());
+    PageResult result =
+        load_page_input(&in) ? write_page(out.fp, in.fp, name.c_str()) : PAGE_UNREADABLE;
     if (in.fp != nullptr)
         std::fclose(in.fp); // read only: nothing to report
-    if (written) {
+    if (result == PAGE_WRITTEN) {
         finish_page_output(&out, outpath);
         return;
     }
-    std::fprintf(stderr, "%s: Can't read input file (%s)!\n", Prog.c_str(), in.path.c_str());
+    std::fprintf(stderr,
+                 result == PAGE_CR_ONLY ? "%s: Page file has only CR line ends (%s)!\n"
+                                        : "%s: Can't read input file (%s)!\n",
+                 Prog.c_str(), in.path.c_str());
     abandon_page_output(&out);
 }
 

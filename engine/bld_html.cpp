@@ -29,8 +29,8 @@ constexpr int max_include_depth = 100;
 // Bounds on what one include from a page or the driver may grow into, so that a library
 // whose macros include themselves more than once, or double a variable on every level,
 // ends with a message instead of running for ever or exhausting memory.
-constexpr long max_expansions = 100000;           // macro expansions below one outer include
-constexpr size_t max_text_len = 16 * 1024 * 1024; // bytes in one evaluated text
+constexpr long max_expansions = 100000;             // macro expansions below one outer include
+constexpr size_t max_text_len = 16ul * 1024 * 1024; // bytes in one evaluated text
 constexpr size_t htmlsafe_max_len = 512;
 
 int verbose = 0;       // the engine's own verbosity, set by set_verbose_inc only
@@ -178,6 +178,7 @@ void merge_pending_macros()
     };
     std::sort(pending_macros.begin(), pending_macros.end(), key_less);
     std::vector<Entry> stored;
+    stored.reserve(static_cast<size_t>(incs->nitems));
     for (int i = 0; i < incs->nitems; i++)
         stored.emplace_back(incs->key[i], static_cast<ProdAlphaList *>(incs->item[i]));
     std::vector<Entry> merged(stored.size() + pending_macros.size());
@@ -402,13 +403,23 @@ void bld_inc(const char *fname)
         return;
     }
     std::string line;
+    bool first = true;
     while (read_whole_line(&line, fp)) {
+        if (first && has_only_cr_line_ends(line)) { // it would read as one line: refuse it
+            std::fprintf(stderr, "Include file has only CR line ends (%s)\n", fname);
+            break;
+        }
+        first = false;
         if (line.empty() || line[0] != '>')
             continue;
         cut_at_line_end(&line);
         if (parse_inc(fp, line.c_str() + 1) != 0)
             break;
     }
+    // A library that opens but cannot be read (a directory, an I/O error) must not pass for
+    // an empty one; the macros read before the error stay defined.
+    if (std::ferror(fp))
+        std::fprintf(stderr, "Can't read include file (%s)\n", fname);
     std::fclose(fp);
     merge_pending_macros();
     if (verbose > 9)
@@ -475,13 +486,15 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
 
     // A field without a reference is used as it stands; the others are evaluated copies.
     char *evaluated[5] = {};
-    const char *value[5];
-    for (int i : {0, 2, 3, 4}) {
+    auto value = [&](int i) -> const char * {
         if (std::strstr(fld[i], "$["))
             evaluated[i] = evalstr(fld[i], nargs, args);
-        value[i] = evaluated[i] ? evaluated[i] : fld[i];
-    }
-    const char *s1 = value[0], *s2 = value[2], *t = value[3], *f = value[4];
+        return evaluated[i] ? evaluated[i] : fld[i];
+    };
+    const char *s1 = value(0);
+    const char *s2 = value(2);
+    const char *t = value(3);
+    const char *f = value(4);
     int rval = evalrelop(fld[1]);
     if (verbose > 0)
         std::fprintf(stderr, "do_if: str1=%s, str2=%s, s1=%s, s2=%s, t=%s, f=%s, rval=%d\n", fld[0],
@@ -523,8 +536,9 @@ void do_exec(FILE *fp, const char *str, int nargs, char **args)
 // format parsing shows in every include otherwise.
 const char *numbered_name(char *buf, const char *prefix, int n)
 {
-    size_t len = std::strlen(prefix);
-    std::memcpy(buf, prefix, len);
+    size_t len = 0;
+    for (; prefix[len] != '\0'; len++)
+        buf[len] = prefix[len];
     char *end = std::to_chars(buf + len, buf + 31, n).ptr;
     *end = '\0';
     return buf;

@@ -42,3 +42,11 @@ bool read_whole_line(std::string *line, FILE *fp)
     line->assign(buf, static_cast<size_t>(len));
     return true;
 }
+
+bool has_only_cr_line_ends(const std::string &first_line)
+{
+    if (first_line.empty() || first_line.back() == '\n')
+        return false;
+    size_t cr = first_line.find('\r');
+    return cr != std::string::npos && cr + 1 < first_line.size();
+}

@@ -31,4 +31,9 @@ int readline_close(FILE *fp);
 // is null.
 bool read_whole_line(std::string *line, FILE *fp);
 
+// True when first_line, the first line read_whole_line gave for a file, shows a file whose
+// lines end in CR alone: the line runs to the end of the file without a line feed and holds a
+// CR before its last byte. Such a file reads as one single line.
+bool has_only_cr_line_ends(const std::string &first_line);
+
 #endif

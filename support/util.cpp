@@ -41,16 +41,16 @@ std::string strprintf(const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    va_list again;
-    va_copy(again, ap);
-    int len = std::vsnprintf(nullptr, 0, fmt, ap);
-    va_end(ap);
+    va_list measure;
+    va_copy(measure, ap);
+    int len = std::vsnprintf(nullptr, 0, fmt, measure);
+    va_end(measure);
     std::string text;
     if (len > 0) {
         text.resize(static_cast<size_t>(len));
         // Writing the terminating NUL into text[len] is allowed since C++11.
-        std::vsnprintf(text.data(), static_cast<size_t>(len) + 1, fmt, again);
+        std::vsnprintf(text.data(), static_cast<size_t>(len) + 1, fmt, ap);
     }
-    va_end(again);
+    va_end(ap);
     return text;
 }

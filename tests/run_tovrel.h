@@ -15,8 +15,11 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,7 +62,8 @@ struct RunSpec {
     std::string argv0 = TOVREL_BIN; // what the program sees as its path
     std::string program = TOVREL_BIN;
     mode_t umask_bits = 022;
-    long fsize_limit = -1; // bytes any file may grow to; -1 for no limit
+    long fsize_limit = -1;        // bytes any file may grow to; -1 for no limit
+    bool obey_file_modes = false; // drop the powers that let root ignore permission bits
 };
 
 inline std::string read_file(const std::string &path)
@@ -126,6 +130,44 @@ inline std::string without_traces(const std::string &err)
     return kept;
 }
 
+// Drops, for this process and whatever it runs, the capabilities that let root read and write
+// files whatever their permission bits, so chmod denies access as it would to anyone else.
+// A process without those powers is unaffected.
+inline void drop_file_override()
+{
+    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+        prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
+    __user_cap_header_struct head = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &head, data) != 0)
+        return;
+    const unsigned drop = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+    data[0].effective &= ~drop;
+    data[0].permitted &= ~drop;
+    data[0].inheritable &= ~drop;
+    syscall(SYS_capset, &head, data);
+}
+
+// True when, after drop_file_override, a file of mode 000 cannot be read: only then can a
+// test deny tovrel access through permission bits.
+inline bool file_modes_obeyed(const std::string &dir)
+{
+    std::string probe = dir + "/mode-probe";
+    int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0);
+    if (fd < 0)
+        return false;
+    close(fd);
+    pid_t pid = fork();
+    if (pid == 0) {
+        drop_file_override();
+        _exit(open(probe.c_str(), O_RDONLY) < 0 ? 0 : 1);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    unlink(probe.c_str());
+    return WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0;
+}
+
 // Child side of run_tovrel: never returns.
 [[noreturn]] inline void exec_tovrel(const Sandbox &box, const RunSpec &spec)
 {
@@ -142,6 +184,8 @@ inline std::string without_traces(const std::string &err)
         signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
         setrlimit(RLIMIT_FSIZE, &lim);
     }
+    if (spec.obey_file_modes)
+        drop_file_override();
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>(spec.argv0.c_str()));
     for (const std::string &arg : spec.args)

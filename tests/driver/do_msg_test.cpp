@@ -23,8 +23,7 @@ std::string printed_by(const std::function<void()> &fn, const std::string &input
             !std::freopen((box.root + "/stdout").c_str(), "w", stdout))
             _exit(126);
         fn();
-        std::fflush(stdout);
-        _exit(0);
+        std::exit(0); // flushes stdout and lets the leak and coverage counters run
     }
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
@@ -63,6 +62,8 @@ TEST(DoMsg, FillsEveryPlaceholderWithTheProgramName)
               "a prog b\nplain\nprogprog and 100%\nodd %d %\n");
     const char *const empty[] = {nullptr};
     EXPECT_EQ(printed_by([&] { do_msg(empty, "prog"); }), "");
+    EXPECT_EQ(printed_by([&] { do_msg(nullptr, "prog"); }), "");
+    EXPECT_EQ(printed_by([&] { do_msg(table, nullptr); }), "a  b\nplain\n and 100%\nodd %d %\n");
     EXPECT_EQ(printed_by([&] { do_msg(Usage, "x"); }).substr(0, 29),
               "Usage:\tx [options] files ...\n");
 }

@@ -122,6 +122,24 @@ TEST(LibraryLoading, MissingOrEmptyLibraryLeavesStoresAbsent)
                            "Variable [v] set to [1]\n");
 }
 
+TEST(NullArguments, GiveTheEmptyResultAndWriteNothing)
+{
+    ChildRun run = run_child([](FILE *out) {
+        put_eval(out, nullptr);
+        std::fprintf(out, "relop %d, if %d, safe %s\n", evalrelop(nullptr),
+                     do_if(out, nullptr, 0, nullptr), htmlsafe(nullptr) ? "text" : "null");
+        bld_html(out, nullptr);
+        find_smenu(out, nullptr);
+        do_include(out, nullptr);
+        FILE *page = stream_with("to standard output\n");
+        bld_html(nullptr, page); // no output stream: standard output
+        std::fclose(page);
+    });
+    EXPECT_EQ(run.out, "relop 0, if 1, safe null\n");
+    EXPECT_EQ(run.std_out, "to standard output\n");
+    EXPECT_EQ(run.std_err, "");
+}
+
 TEST(LibraryLoading, MessagesAtVerbosityThresholds)
 {
     struct Case {

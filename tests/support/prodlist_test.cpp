@@ -150,6 +150,24 @@ TEST(AlphaInsertSorted, ByteOrderAndDuplicateStaysWithCaller)
     EXPECT_EQ(items_of(list.get()), (Strings{"", "B", "a", "ab", "b", "\xe9t\xe9"}));
 }
 
+TEST(AlphaInsertSorted, NullStringSortsFirstAndNoListTakesNothing)
+{
+    AlphaGuard list = new_alpha(2);
+    insert_sorted_alpha_prodlist(list.get(), dup("b"));
+    insert_sorted_alpha_prodlist(list.get(), nullptr);
+    insert_sorted_alpha_prodlist(list.get(), dup("a"));
+    insert_sorted_alpha_prodlist(list.get(), nullptr); // equal to the stored null: not added
+    EXPECT_EQ(items_of(list.get()), (Strings{"<null>", "a", "b"}));
+
+    char kept[] = "stays the caller's";
+    int value = 1;
+    append_alpha_prodlist(nullptr, kept);
+    insert_sorted_alpha_prodlist(nullptr, kept);
+    add_ptr_prodlist(nullptr, &value);
+    EXPECT_EQ(resize_anum_prodlist(nullptr, 5), 0);
+    EXPECT_STREQ(kept, "stays the caller's");
+}
+
 TEST(AlphaInsertSorted, UnsortedListGetsStringBeforeFirstGreater)
 {
     AlphaGuard list = new_alpha(0);
@@ -668,5 +686,45 @@ TEST(Growth, FailedReallocationEndsTheRunCleanly)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(resize_beyond_address_space(), testing::ExitedWithCode(3), "^out of memory\n$");
+}
+
+// Creates one list of each kind with n slots, each freed again at once, under an address
+// space limit of room bytes above what is in use now; exits with the number created.
+static void create_each_kind_within(int n, size_t room)
+{
+    long pages = 0;
+    if (FILE *statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld", &pages) != 1)
+            pages = 0;
+        std::fclose(statm);
+    }
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = static_cast<size_t>(pages) * 4096 + room;
+    setrlimit(RLIMIT_AS, &limit);
+    int created = 0;
+    auto count = [&created](auto *list, auto free_list) {
+        created += list != nullptr;
+        free_list(list);
+    };
+    count(create_alpha_prodlist(n), free_alpha_prodlist);
+    count(create_aptr_prodlist(n), free_aptr_prodlist);
+    count(create_prodlist(n), free_prodlist);
+    count(create_num_prodlist(n), free_num_prodlist);
+    count(create_unum_prodlist(n), free_unum_prodlist);
+    count(create_anum_prodlist(n), free_anum_prodlist);
+    count(create_ptr_prodlist(n), free_ptr_prodlist);
+    std::exit(created);
+}
+
+TEST(Growth, CreationWithoutMemoryGivesNullAndKeepsNothing)
+{
+    // No room for one array: every kind fails. Room for one array of 400 MB but not two: the
+    // kinds with one array are created, those with two give null, their first array released
+    // (or the next creation would find no room either).
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(create_each_kind_within(INT_MAX, size_t{256} << 20), testing::ExitedWithCode(0),
+                "");
+    EXPECT_EXIT(create_each_kind_within(50000000, size_t{600} << 20), testing::ExitedWithCode(4),
+                "");
 }
 #endif

@@ -155,3 +155,16 @@ TEST(ReadWholeLine, InterleavesWithReadLine)
     EXPECT_STREQ(buf, "title");
     EXPECT_EQ(whole_lines(fp.get()), (Lines{"body one\n", "body two\n"}));
 }
+
+TEST(CrOnlyLineEnds, OnlyAFirstLineWithoutLfAndWithAnInnerCrQualifies)
+{
+    struct Case {
+        std::string first_line;
+        bool cr_only;
+    } cases[] = {
+        {"a\rb\rc\r", true}, {"a\rb", true},   {"\r\r", true}, {"a\r", false}, {"a\rb\n", false},
+        {"a\r\n", false},    {"plain", false}, {"", false},    {"\r", false},  {"x\r\r\n", false},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(has_only_cr_line_ends(c.first_line), c.cr_only) << c.first_line;
+}

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include <sys/resource.h>
+
 TEST(Strprintf, FormatsTextsOfAnyLength)
 {
     EXPECT_EQ(strprintf("%s-%d", "page", 42), "page-42");
@@ -31,3 +33,20 @@ TEST(DieOutOfMemory, PrintsMessageAndExitsWithThree)
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(die_out_of_memory(), testing::ExitedWithCode(3), "^out of memory\n$");
 }
+
+// The sanitizers' allocator reports a failed allocation itself instead of returning null.
+#if !defined(__SANITIZE_ADDRESS__)
+static void allocate_beyond_address_space()
+{
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = size_t{1} << 30;
+    setrlimit(RLIMIT_AS, &limit);
+    std::free(xmalloc(size_t{2} << 30));
+}
+
+TEST(Xalloc, FailedAllocationEndsTheRunWithThree)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(allocate_beyond_address_space(), testing::ExitedWithCode(3), "^out of memory\n$");
+}
+#endif
