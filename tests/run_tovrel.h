@@ -169,7 +169,7 @@ inline bool file_modes_obeyed(const std::string &dir)
 }
 
 // Child side of run_tovrel: never returns.
-[[noreturn]] inline void exec_tovrel(const Sandbox &box, const RunSpec &spec)
+[[noreturn]] inline void exec_tovrel(const Sandbox &box, const RunSpec &job)
 {
     int in = open((box.root + "/stdin").c_str(), O_RDONLY);
     int out = open((box.root + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -177,33 +177,33 @@ inline bool file_modes_obeyed(const std::string &dir)
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
         chdir(box.site.c_str()) != 0)
         _exit(126);
-    umask(spec.umask_bits);
-    if (spec.fsize_limit >= 0) {
-        struct rlimit lim = {static_cast<rlim_t>(spec.fsize_limit),
-                             static_cast<rlim_t>(spec.fsize_limit)};
+    umask(job.umask_bits);
+    if (job.fsize_limit >= 0) {
+        struct rlimit lim = {static_cast<rlim_t>(job.fsize_limit),
+                             static_cast<rlim_t>(job.fsize_limit)};
         signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
         setrlimit(RLIMIT_FSIZE, &lim);
     }
-    if (spec.obey_file_modes)
+    if (job.obey_file_modes)
         drop_file_override();
     std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(spec.argv0.c_str()));
-    for (const std::string &arg : spec.args)
+    argv.push_back(const_cast<char *>(job.argv0.c_str()));
+    for (const std::string &arg : job.args)
         argv.push_back(const_cast<char *>(arg.c_str()));
     argv.push_back(nullptr);
-    execv(spec.program.c_str(), argv.data());
+    execv(job.program.c_str(), argv.data());
     _exit(127);
 }
 
-// Runs tovrel in box.site as spec says and returns what it left.
-inline RunResult run_tovrel(const Sandbox &box, const RunSpec &spec)
+// Runs tovrel in box.site as job says and returns what it left.
+inline RunResult run_tovrel(const Sandbox &box, const RunSpec &job)
 {
-    write_file(box.root + "/stdin", spec.input);
+    write_file(box.root + "/stdin", job.input);
     pid_t pid = fork();
     if (pid < 0)
         std::abort();
     if (pid == 0)
-        exec_tovrel(box, spec);
+        exec_tovrel(box, job);
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
     }
@@ -218,10 +218,10 @@ inline RunResult run_tovrel(const Sandbox &box, const RunSpec &spec)
 inline RunResult run_tovrel(const Sandbox &box, std::vector<std::string> args,
                             const std::string &input = "")
 {
-    RunSpec spec;
-    spec.args = std::move(args);
-    spec.input = input;
-    return run_tovrel(box, spec);
+    RunSpec job;
+    job.args = std::move(args);
+    job.input = input;
+    return run_tovrel(box, job);
 }
 
 // A library whose frame and sub-menu macros show their arguments plainly.

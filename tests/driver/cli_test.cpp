@@ -56,10 +56,10 @@ TEST(ProgramName, DerivedFromArgv0)
     };
     Sandbox box;
     for (const Case &c : cases) {
-        RunSpec spec;
-        spec.argv0 = c.argv0;
-        spec.args = {"-v", "0"};
-        RunResult r = run_tovrel(box, spec);
+        RunSpec job;
+        job.argv0 = c.argv0;
+        job.args = {"-v", "0"};
+        RunResult r = run_tovrel(box, job);
         EXPECT_EQ(r.out, std::string(c.prog) + ": Terminating\n") << c.argv0;
         EXPECT_EQ(r.err, "Can't open include file (include/include.txt)\n") << c.argv0;
         EXPECT_EQ(r.status, 0);
@@ -71,11 +71,11 @@ TEST(ProgramName, RunThroughASymlinkShowsTheLinkName)
     Sandbox box;
     std::string link = box.root + "/MyTool.EXE";
     ASSERT_EQ(symlink(TOVREL_BIN, link.c_str()), 0);
-    RunSpec spec;
-    spec.program = link;
-    spec.argv0 = link;
-    spec.args = {"-x"};
-    RunResult r = run_tovrel(box, spec);
+    RunSpec job;
+    job.program = link;
+    job.argv0 = link;
+    job.args = {"-x"};
+    RunResult r = run_tovrel(box, job);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err,
               "Can't open include file (include/include.txt)\nmytool: Invalid option (-x)\n");

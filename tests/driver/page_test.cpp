@@ -177,10 +177,10 @@ TEST(PageBuild, NewPageGetsUmaskBitsAndOldPageKeepsItsBits)
     ASSERT_EQ(chmod((box.site + "/out/b.html").c_str(), 0640), 0);
     for (mode_t mask : {022, 027, 0}) {
         std::filesystem::remove(box.site + "/out/a.html");
-        RunSpec spec;
-        spec.args = {"a", "b"};
-        spec.umask_bits = mask;
-        RunResult r = run_tovrel(box, spec);
+        RunSpec job;
+        job.args = {"a", "b"};
+        job.umask_bits = mask;
+        RunResult r = run_tovrel(box, job);
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(file_mode(box.site + "/out/a.html"), 0666 & ~mask);
         EXPECT_EQ(file_mode(box.site + "/out/b.html"), 0640u);
@@ -196,10 +196,10 @@ TEST(PageBuild, WriteFailureKeepsTheEarlierPage)
     write_file(box.site + "/in/big.html", "Big\n\n" + std::string(200000, 'x') + "\n");
     write_file(box.site + "/in/small.html", some_page);
     write_file(box.site + "/out/big.html", "earlier page\n");
-    RunSpec spec;
-    spec.args = {"big", "small"};
-    spec.fsize_limit = 100000;
-    RunResult r = run_tovrel(box, spec);
+    RunSpec job;
+    job.args = {"big", "small"};
+    job.fsize_limit = 100000;
+    RunResult r = run_tovrel(box, job);
     EXPECT_EQ(r.err, "tovrel: Can't write output file (out/big.html)!\n");
     EXPECT_EQ(r.out, "tovrel: Terminating\n");
     EXPECT_EQ(r.status, 0);

@@ -318,18 +318,18 @@ TEST(Stress, UnreadablePageAndUnreadableLibrary)
     write_file(box.site + "/in/b.html", "B\n\nbody\n");
     write_file(box.site + "/out/a.html", "earlier page\n");
     chmod((box.site + "/in/a.html").c_str(), 0);
-    RunSpec spec;
-    spec.args = {"a", "b"};
-    spec.obey_file_modes = true;
-    RunResult r = run_tovrel(box, spec);
+    RunSpec job;
+    job.args = {"a", "b"};
+    job.obey_file_modes = true;
+    RunResult r = run_tovrel(box, job);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "tovrel: Can't open input file (in/a.html)!\n");
     EXPECT_EQ(read_file(box.site + "/out/a.html"), "earlier page\n");
     EXPECT_EQ(read_file(box.site + "/out/b.html"), framed_page("B", "", "body\n"));
 
     chmod((box.site + "/include/include.txt").c_str(), 0);
-    spec.args = {"b"};
-    r = run_tovrel(box, spec);
+    job.args = {"b"};
+    r = run_tovrel(box, job);
     EXPECT_EQ(r.err, "Can't open include file (include/include.txt)\n"
                      "unknown include (PageStart)\nunknown include (PageHdr)\n"
                      "unknown include (SubMenuStart)\nunknown include (SubMenuEnd)\n"
@@ -346,10 +346,10 @@ TEST(Stress, ReadOnlyOutputDirectoryKeepsTheEarlierPage)
     write_file(box.site + "/in/a.html", "A\n\nnew\n");
     write_file(box.site + "/out/a.html", "earlier page\n");
     chmod((box.site + "/out").c_str(), 0555);
-    RunSpec spec;
-    spec.args = {"a", "-a"};
-    spec.obey_file_modes = true;
-    RunResult r = run_tovrel(box, spec);
+    RunSpec job;
+    job.args = {"a", "-a"};
+    job.obey_file_modes = true;
+    RunResult r = run_tovrel(box, job);
     chmod((box.site + "/out").c_str(), 0755);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "tovrel: Terminating\n");
@@ -371,10 +371,10 @@ TEST(Stress, FullDiskKeepsTheEarlierPage)
         write_file(box.site + "/in/big.html", "Big\n\n" + repeated(letters(99, 9) + "\n", 20000));
         write_file(box.site + "/in/c.html", "C\n\nlast\n");
         write_file(box.site + "/out/big.html", "earlier page\n");
-        RunSpec spec;
-        spec.args = {"-a"};
-        spec.fsize_limit = limit;
-        RunResult r = run_tovrel(box, spec);
+        RunSpec job;
+        job.args = {"-a"};
+        job.fsize_limit = limit;
+        RunResult r = run_tovrel(box, job);
         EXPECT_EQ(r.status, 0) << limit;
         EXPECT_EQ(r.out, "tovrel: Terminating\n");
         EXPECT_EQ(r.err, "tovrel: Can't write output file (out/big.html)!\n") << limit;
