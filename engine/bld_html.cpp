@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "support/read_line.h"
 #include "support/splitfld.h"
@@ -37,10 +38,11 @@ const char *or_null(const char *str)
     return str ? str : "(null)";
 }
 
-// Ends text at its first CR or LF.
+// Ends text at its first CR or LF, or at a NUL byte before them: a line is a C string once
+// stored, so a library line is judged by the same text that would be kept of it.
 void cut_at_line_end(std::string *text)
 {
-    size_t end = text->find_first_of("\r\n");
+    size_t end = text->find_first_of(std::string_view("\r\n\0", 3));
     if (end != std::string::npos)
         text->resize(end);
 }
