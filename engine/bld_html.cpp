@@ -24,14 +24,22 @@ constexpr int max_include_depth = 100;
 // Bounds on what one include from a page or the driver may grow into, so that a library
 // whose macros include themselves more than once, or double a variable on every level,
 // ends with a message instead of running for ever or exhausting memory.
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
 constexpr long max_expansions = 100000;           // macro expansions below one outer include
 constexpr size_t max_text_len = 16 * 1024 * 1024; // bytes in one evaluated text
+#else
+// Fuzz builds keep the same limits at a size reached in milliseconds, so runs are spent on
+// new inputs rather than on libraries that use up the whole budget.
+constexpr long max_expansions = 1000;
+constexpr size_t max_text_len = 64 * 1024;
+#endif
 constexpr size_t htmlsafe_max_len = 512;
 
-int verbose = 0;       // the engine's own verbosity, set by set_verbose_inc only
-int lastnargs = 0;     // field count of the most recent include whose macro was found
-int include_depth = 0; // levels of do_include currently open
-long expansions = 0;   // macro expansions since the outer include began
+int verbose = 0;             // the engine's own verbosity, set by set_verbose_inc only
+int lastnargs = 0;           // field count of the most recent include whose macro was found
+int include_depth = 0;       // levels of do_include currently open
+long expansions = 0;         // macro expansions since the outer include began
+bool depth_reported = false; // the nesting limit was reported below this outer include
 
 const char *or_null(const char *str)
 {
@@ -441,15 +449,21 @@ void do_include(FILE *outf, const char *str)
         std::fprintf(stderr, "unknown include (%s)\n", name);
         return;
     }
-    if (include_depth == 0)
+    if (include_depth == 0) {
         expansions = 0;
+        depth_reported = false;
+    }
     if (expansions >= max_expansions) {
         if (expansions++ == max_expansions) // said once for each outer include
             std::fprintf(stderr, "Include expansion too large (%s)\n", name);
         return;
     }
     if (include_depth >= max_include_depth) {
-        std::fprintf(stderr, "Include nesting too deep (%s)\n", name);
+        // Said once for each outer include: a macro that includes itself on several lines
+        // reaches the limit up to 100,000 times before the expansion budget stops it.
+        if (!depth_reported)
+            std::fprintf(stderr, "Include nesting too deep (%s)\n", name);
+        depth_reported = true;
         return;
     }
     expansions++;

@@ -32,3 +32,20 @@ TEST(FuzzFindings, NulByteEndsALibraryLineAlsoForTheClosingTest)
     EXPECT_EQ(run.std_err, "");
     EXPECT_EQ(run.status, 0);
 }
+
+TEST(FuzzFindings, NestingLimitIsReportedOncePerOuterInclude)
+{
+    // Two self-includes per level reach the nesting limit up to 100,000 times before the
+    // expansion budget ends the outer include; one message says it. The next outer include
+    // reports its own.
+    ChildRun run = run_child([](FILE *out) {
+        load_library(">Twice\n>Twice\n>TWICE\n>\n>Self\n>Self\n>\n");
+        do_include(out, "Twice");
+        do_include(out, "Self");
+    });
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.std_err, "Include nesting too deep (Twice)\n"
+                           "Include expansion too large (Twice)\n"
+                           "Include nesting too deep (Self)\n");
+    EXPECT_EQ(run.status, 0);
+}
