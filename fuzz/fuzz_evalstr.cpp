@@ -105,8 +105,8 @@ void check_do_if(const char *text, int nargs, char **args)
     if (result == 0) {
         std::string got(written, len);
         std::string when_false = evaluated(fld[4], nargs, args);
-        if (got != when_false && (evalrelop(fld[1].c_str()) == 0 ||
-                                  got != evaluated(fld[3], nargs, args)))
+        if (got != when_false &&
+            (evalrelop(fld[1].c_str()) == 0 || got != evaluated(fld[3], nargs, args)))
             std::abort();
     }
     std::free(written);
@@ -128,7 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     reset_engine();
     bld_inc(scratch_file_with(0, library, sizeof library - 1));
-    std::vector<std::string> lines = lines_of(std::string(reinterpret_cast<const char *>(data), size));
+    std::vector<std::string> lines =
+        lines_of(std::string(reinterpret_cast<const char *>(data), size));
     std::vector<std::string> fields;
     char *args[max_args];
     int nargs = make_args(lines[0], &fields, args);

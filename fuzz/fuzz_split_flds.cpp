@@ -12,8 +12,8 @@
 
 namespace {
 
-void check_fields(const std::string &original, char *text, char **flds, int n, char delim,
-                  int skip, int maxflds)
+void check_fields(const std::string &original, char *text, char **flds, int n, char delim, int skip,
+                  int maxflds)
 {
     if (n < 0 || n > (maxflds > 0 ? maxflds : 0))
         std::abort();
