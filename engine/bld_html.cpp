@@ -29,8 +29,15 @@ constexpr int max_include_depth = 100;
 // Bounds on what one include from a page or the driver may grow into, so that a library
 // whose macros include themselves more than once, or double a variable on every level,
 // ends with a message instead of running for ever or exhausting memory.
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
 constexpr long max_expansions = 100000;             // macro expansions below one outer include
 constexpr size_t max_text_len = 16ul * 1024 * 1024; // bytes in one evaluated text
+#else
+// Fuzz builds keep the same limits at a size reached in milliseconds, so runs are spent on
+// new inputs rather than on libraries that use up the whole budget.
+constexpr long max_expansions = 1000;
+constexpr size_t max_text_len = 64 * 1024;
+#endif
 constexpr size_t htmlsafe_max_len = 512;
 
 int verbose = 0;       // the engine's own verbosity, set by set_verbose_inc only
@@ -43,11 +50,13 @@ const char *or_null(const char *str)
     return str ? str : "(null)";
 }
 
-// Ends text at its first CR or LF.
+// Ends text at its first CR or LF, or at a NUL byte before them: a line is a C string once
+// stored, so a library line is judged by the same text that would be kept of it.
 void cut_at_line_end(std::string *text)
 {
     size_t end = 0;
-    while (end < text->size() && (*text)[end] != '\r' && (*text)[end] != '\n')
+    while (end < text->size() && (*text)[end] != '\r' && (*text)[end] != '\n' &&
+           (*text)[end] != '\0')
         end++;
     text->resize(end);
 }
@@ -239,10 +248,29 @@ void list_macros()
 // is appended without shifting the others, so a run that sets many distinct variables does
 // not slow down as the store grows. The views point at the keys vars owns.
 std::unordered_map<std::string_view, int> var_slots;
+// The store var_slots was built for, and how many names it held then. A store replaced or
+// freed outside the engine (a caller starting afresh) must never be searched through views
+// of its old keys.
+const ProdAPtrList *indexed_store = nullptr;
+int indexed_names = 0;
+
+// Builds var_slots again when vars is not the store it indexes.
+void sync_var_slots()
+{
+    int names = vars ? vars->nitems : 0;
+    if (vars == indexed_store && names == indexed_names)
+        return;
+    var_slots.clear();
+    for (int i = 0; i < names; i++)
+        var_slots.emplace(vars->key[i], i);
+    indexed_store = vars;
+    indexed_names = names;
+}
 
 // Slot of the variable name in vars, or -1.
 int find_var(const char *name)
 {
+    sync_var_slots();
     auto it = var_slots.find(name);
     return it == var_slots.end() ? -1 : it->second;
 }
@@ -256,6 +284,7 @@ void append_var(char *key, char *val)
     vars->key[slot] = key;
     vars->item[slot] = val;
     var_slots.emplace(key, slot);
+    indexed_names = vars->nitems;
 }
 
 // Gives the variable in slot pos the value (null or empty: blank); value stays the caller's.
@@ -319,6 +348,7 @@ void do_set(const char *str, int /*nargs*/, char ** /*args*/)
 void do_clear()
 {
     var_slots.clear();
+    indexed_names = 0;
     clear_aptr_prodlist(vars);
 }
 

@@ -110,3 +110,28 @@ TEST(MacroIndex, StoringMessagesComeInReadingOrder)
     EXPECT_EQ(run.std_err, "Storing macro [b]\nStoring macro [a]\nStoring macro [b]\n"
                            "Macro b overridden by new version\n");
 }
+
+TEST(VariableStore, AStoreReplacedByTheCallerIsNeverSearchedThroughOldNames)
+{
+    // A caller starting afresh frees both stores and loads a library again (as a long-running
+    // harness does); names of the freed store must not be found, nor their memory read.
+    ChildRun run = run_child([](FILE *out) {
+        load_library(">Set\n>!set|$[1]|$[2]\n>\n");
+        do_include(out, "Set|colour|red");
+        do_include(out, "Set|size|big");
+        free_aptr_prodlist(vars);
+        vars = nullptr;
+        for (int i = 0; i < incs->nitems; i++) {
+            free_alpha_prodlist(static_cast<ProdAlphaList *>(incs->item[i]));
+            incs->item[i] = nullptr;
+        }
+        free_aptr_prodlist(incs);
+        incs = nullptr;
+        load_library(">Set\n>!set|$[1]|$[2]\n>\n");
+        std::fprintf(out, "%s|", get_val("colour") ? "stale" : "gone");
+        do_include(out, "Set|colour|blue");
+        std::fprintf(out, "%s|%d\n", get_val("colour"), vars->nitems);
+    });
+    EXPECT_EQ(run.out, "gone|blue|4\n");
+    EXPECT_EQ(run.status, 0);
+}
