@@ -197,13 +197,8 @@ void copy_header_lines(FILE *outf, FILE *inf)
     }
 }
 
-enum PageResult { PAGE_WRITTEN, PAGE_UNREADABLE, PAGE_CR_ONLY };
+} // namespace
 
-// Writes the page: the frame macros around the header lines, the body and the sub-menu.
-// The title is the whole first line up to its first CR or LF. Returns PAGE_UNREADABLE when
-// the page file could not be read to its end (the sub-menu pass rewinds it, which would hide
-// an error of the body pass, so each pass is checked on its own), and PAGE_CR_ONLY, having
-// written nothing, for a file whose lines end in CR alone: it would read as a title only.
 PageResult write_page(FILE *outf, FILE *inf, const char *name)
 {
     std::string title;
@@ -228,6 +223,8 @@ PageResult write_page(FILE *outf, FILE *inf, const char *name)
     do_include(outf, "PageEnd");
     return PAGE_WRITTEN;
 }
+
+namespace {
 
 // Replaces *data with the rest of fd, expecting about expected bytes. Returns false on a
 // read error.
