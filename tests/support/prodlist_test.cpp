@@ -672,7 +672,7 @@ TEST(Growth, CapacityBeyondIntEndsTheRunCleanly)
 }
 
 // The sanitizers' allocator reports a failed allocation itself instead of returning null.
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(TOVREL_SANITIZED)
 static void resize_beyond_address_space()
 {
     rlimit limit{};
