@@ -33,13 +33,14 @@ int page_is_current(const PageDirs &dirs, const char *fname)
     std::string outpath = page_path(outdir, fname);
     std::string file = std::string(fname) + ".html";
     bool in_dirs = dirs.in >= 0 && dirs.out >= 0;
+    int in_at = in_dirs ? dirs.in : AT_FDCWD;
+    int out_at = in_dirs ? dirs.out : AT_FDCWD;
     struct stat in_st, out_st;
-    if (fstatat(in_dirs ? dirs.in : AT_FDCWD, (in_dirs ? file : inpath).c_str(), &in_st, 0) != 0) {
+    if (fstatat(in_at, (in_dirs ? file : inpath).c_str(), &in_st, 0) != 0) {
         std::fprintf(stderr, "Can't stat input file (%s)\n", inpath.c_str());
         return 1;
     }
-    if (fstatat(in_dirs ? dirs.out : AT_FDCWD, (in_dirs ? file : outpath).c_str(), &out_st, 0) !=
-        0)
+    if (fstatat(out_at, (in_dirs ? file : outpath).c_str(), &out_st, 0) != 0)
         return 0;
     return in_st.st_mtime > out_st.st_mtime ? 0 : 1;
 }
