@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -699,7 +700,8 @@ static void create_each_kind_within(int n, size_t room)
         std::fclose(statm);
     }
     rlimit limit{};
-    limit.rlim_cur = limit.rlim_max = static_cast<size_t>(pages) * 4096 + room;
+    limit.rlim_cur = limit.rlim_max =
+        static_cast<size_t>(pages) * static_cast<size_t>(sysconf(_SC_PAGESIZE)) + room;
     setrlimit(RLIMIT_AS, &limit);
     int created = 0;
     auto count = [&created](auto *list, auto free_list) {
