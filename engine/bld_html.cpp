@@ -17,7 +17,7 @@ namespace {
 
 // Writes the formatted text to fp: the one place the helpers below use their va_list.
 // clang-tidy 14 loses track of va_start when it checks several files in one run.
-void write_formatted(FILE *fp, const char *fmt, va_list ap)
+[[gnu::format(printf, 2, 0)]] void write_formatted(FILE *fp, const char *fmt, va_list ap)
 {
     std::vfprintf(fp, fmt, ap); // NOLINT(clang-analyzer-valist.Uninitialized)
 }
