@@ -9,6 +9,7 @@
 #include <string>
 
 #include "driver/do_msg.h"
+#include "driver/help.h"
 #include "driver/tovrel.h"
 #include "engine/bld_html.h"
 #include "support/util.h"
@@ -83,6 +84,8 @@ ArgResult run_option(int argc, char **argv, int *i)
         do_msg(Usage, Prog.c_str());
         do_msg(Help, Prog.c_str());
         return ARG_EXIT;
+    case '-': // only the whole arguments --help and --version
+        return run_long_option(argv[*i], Prog.c_str()) ? ARG_EXIT : ARG_INVALID;
     case 'i':
     case 'o':
     case 's':
@@ -127,6 +130,9 @@ int main(int argc, char **argv)
     std::set_new_handler(die_out_of_memory);
     Prog = program_name(argc > 0 && argv[0] != nullptr ? argv[0] : "tovrel");
     set_verbose_inc(verbose);
+    // First, they need no site: no library is loaded, so none is reported missing.
+    if (argc > 1 && run_long_option(argv[1], Prog.c_str()))
+        return 0;
     bld_inc("include/include.txt");
     if (argc <= 1) {
         do_interact();
