@@ -22,8 +22,7 @@ enum ArgResult { ARG_DONE, ARG_EXIT, ARG_INVALID };
 bool is_exe_suffix(const char *s)
 {
     for (const char *lower = ".exe"; *lower != '\0'; ++s, ++lower) {
-        char c = (*s >= 'A' && *s <= 'Z') ? static_cast<char>(*s - 'A' + 'a') : *s;
-        if (c != *lower)
+        if (to_lower_ascii(*s) != *lower)
             return false;
     }
     return *s == '\0';
@@ -42,8 +41,7 @@ std::string program_name(const char *path)
             name.resize(i);
             break;
         }
-        if (name[i] >= 'A' && name[i] <= 'Z')
-            name[i] = static_cast<char>(name[i] - 'A' + 'a');
+        name[i] = to_lower_ascii(name[i]);
     }
     return name;
 }
