@@ -456,6 +456,29 @@ void bld_inc(const char *fname)
         list_macros();
 }
 
+void reset_vars_inc()
+{
+    if (vars)
+        do_clear();
+    lastnargs = 0;
+}
+
+void reset_inc()
+{
+    for (int i = 0; incs && i < incs->nitems; i++) {
+        free_alpha_prodlist(static_cast<ProdAlphaList *>(incs->item[i]));
+        incs->item[i] = nullptr;
+    }
+    free_aptr_prodlist(incs);
+    free_aptr_prodlist(vars);
+    incs = vars = nullptr;
+    var_slots.clear();
+    indexed_store = nullptr;
+    indexed_names = 0;
+    lastnargs = include_depth = 0;
+    expansions = 0;
+}
+
 // ---------------------------------------------------------------- public: evaluation
 
 char *evalstr(const char *str, int nargs, char **args)

@@ -26,6 +26,11 @@ void set_verbose_inc(int val);
 // Loads the include library fname into incs. Failures are reported on standard error.
 void bld_inc(const char *fname);
 
+// Puts the engine back in its start state: no macros, no variables, argument count 0.
+void reset_inc();
+// Forgets every variable and sets the argument count to 0; the macros stay.
+void reset_vars_inc();
+
 // Expands the include text str (name, then arguments, separated by '|'; it ends at its first
 // CR or LF) into outf. An unknown macro is reported on standard error and writes nothing.
 void do_include(FILE *outf, const char *str);
