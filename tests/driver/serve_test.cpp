@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/serve.h"
 #include "watch_run.h"
 
 namespace {
@@ -55,6 +56,8 @@ bool has_header(const HttpReply &r, const std::string &line)
 
 TEST(PreviewServer, ServesFilesBelowTheOutputDirectoryAsTheyAre)
 {
+    if (!preview_built)
+        GTEST_SKIP() << "this build has no preview server";
     Sandbox box;
     Watcher w;
     int port = serve_site(box, &w);
@@ -88,6 +91,8 @@ TEST(PreviewServer, ServesFilesBelowTheOutputDirectoryAsTheyAre)
 
 TEST(PreviewServer, RefusesWhatIsNotAFileOfTheSiteAndOtherMethods)
 {
+    if (!preview_built)
+        GTEST_SKIP() << "this build has no preview server";
     Sandbox box;
     Watcher w;
     int port = serve_site(box, &w);
@@ -117,6 +122,8 @@ TEST(PreviewServer, RefusesWhatIsNotAFileOfTheSiteAndOtherMethods)
 
 TEST(PreviewServer, PageEditSendsAChangeEvent)
 {
+    if (!preview_built)
+        GTEST_SKIP() << "this build has no preview server";
     Sandbox box;
     Watcher w;
     int port = serve_site(box, &w);
@@ -142,6 +149,12 @@ TEST(PreviewServer, BadAddressOrPortInUseFailsBeforeAnyBuild)
     Sandbox box;
     make_site(box);
     write_file(box.site + "/in/a.html", "A\n");
+    if (!preview_built) {
+        RunResult r = run_tovrel(box, {"-p", "8080", "-w"});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "tovrel: This build has no preview server (-p 8080)\n");
+        return;
+    }
     for (const char *value : {"65536", "http", "-1", "8080x", ":80", "1.2.3.4:", "[::1:80"}) {
         RunResult r = run_tovrel(box, {"-p", value, "-w"});
         EXPECT_EQ(r.status, 2) << value;
