@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -20,6 +19,7 @@
 #include "engine/bld_html.h"
 #include "support/dir.h"
 #include "support/prodlist.h"
+#include "support/util.h"
 
 const char library_path[] = "include/include.txt";
 
@@ -32,18 +32,13 @@ bool same_time(const struct timespec &a, const struct timespec &b)
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// Prints the time and the formatted text as one line on standard output, at once.
-[[gnu::format(printf, 1, 2)]] void say(const char *fmt, ...)
+// Prints the time and text as one line on standard output, at once.
+void say(const std::string &text)
 {
     char stamp[16];
     std::time_t now = std::time(nullptr);
     std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&now));
-    std::printf("%s ", stamp);
-    va_list args;
-    va_start(args, fmt);
-    std::vprintf(fmt, args);
-    va_end(args);
-    std::putchar('\n');
+    std::printf("%s %s\n", stamp, text.c_str());
     std::fflush(stdout);
 }
 
@@ -71,6 +66,7 @@ std::string url_path(const std::string &page)
 void tell_browsers(Watch *w, const std::vector<std::string> &paths)
 {
     std::vector<const char *> list;
+    list.reserve(paths.size());
     for (const std::string &path : paths)
         list.push_back(path.c_str());
     notify_preview(w->server, list.data(), static_cast<int>(list.size()));
@@ -145,7 +141,7 @@ void build_page(Watch *w, const std::string &page)
     w->seen[page] = file_sig(page_file(*w, page));
     reset_vars_inc();
     tovrel(page.c_str());
-    say("rebuilt %s (%.1f ms)", page.c_str(), ms_since(start));
+    say(strprintf("rebuilt %s (%.1f ms)", page.c_str(), ms_since(start)));
     tell_browsers(w, {url_path(page)});
 }
 
@@ -171,7 +167,7 @@ void build_all(Watch *w)
         tovrel(page.c_str());
         built++;
     }
-    say("rebuilt all %d pages (%.1f ms)", built, ms_since(start));
+    say(strprintf("rebuilt all %d pages (%.1f ms)", built, ms_since(start)));
     tell_browsers(w, {"*"});
 }
 
@@ -216,7 +212,7 @@ void build_at_start(Watch *w)
         built++;
     }
     if (built > 0)
-        say("built %d of %zu pages (%.1f ms)", built, pages.size(), ms_since(start));
+        say(strprintf("built %d of %zu pages (%.1f ms)", built, pages.size(), ms_since(start)));
 }
 
 void page_settled(Watch *w, const std::string &page, bool own)
@@ -225,7 +221,7 @@ void page_settled(Watch *w, const std::string &page, bool own)
     FileSig &before = w->seen[page];
     if (!now.exists) {
         if (before.exists)
-            say("%s: page file gone, %s kept", page.c_str(), output_file(page).c_str());
+            say(strprintf("%s: page file gone, %s kept", page.c_str(), output_file(page).c_str()));
         before = now;
         return;
     }
