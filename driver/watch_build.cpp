@@ -59,7 +59,10 @@ std::string output_file(const std::string &page)
 
 std::string url_path(const std::string &page)
 {
-    return "/" + (subdir.empty() ? "" : subdir + "/") + page + ".html";
+    std::string path = "/";
+    if (!subdir.empty())
+        path.append(subdir).append("/");
+    return path.append(page).append(".html");
 }
 
 // Tells the pages open in browsers that these pages changed.
