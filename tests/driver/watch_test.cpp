@@ -140,3 +140,19 @@ TEST(Watch, NewPageIsBuiltAndAVanishedPageKeepsItsOutput)
     EXPECT_EQ(count_of(w.out(), "page file gone"), 1);
     EXPECT_EQ(read_file(box.site + "/out/b.html"), built("b", "", "body b\n"));
 }
+
+TEST(Watch, InputDirectoryMadeLaterIsLookedAtThenWatched)
+{
+    Sandbox box;
+    make_watched_site(box, {});
+    Watcher w;
+    start_watch(&w, box, {"-w"});
+    ASSERT_TRUE(w.wait_out("tovrel: watching"));
+    write_file(box.site + "/in/a.html", "A\n\nfound by looking\n");
+    ASSERT_TRUE(w.wait_out("rebuilt a ("));
+    write_file(box.site + "/in/a.html", "A2\n\nseen by inotify\n");
+    ASSERT_TRUE(w.wait_out("rebuilt a (", 2));
+    EXPECT_EQ(w.stop(SIGTERM), 0);
+    EXPECT_EQ(read_file(box.site + "/out/a.html"), built("A2", "", "seen by inotify\n"));
+    EXPECT_EQ(w.err(), "tovrel: No files found in input directory!\n");
+}
