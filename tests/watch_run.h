@@ -35,6 +35,15 @@ inline bool wait_until(const std::function<bool()> &cond, double seconds = watch
     return true;
 }
 
+// The count of the occurrences of text in all.
+inline int count_of(const std::string &all, const std::string &text)
+{
+    int n = 0;
+    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
+        n++;
+    return n;
+}
+
 // tovrel running in the background in box.site, its streams going to files in box.root.
 struct Watcher {
     const Sandbox *box;
@@ -50,13 +59,7 @@ struct Watcher {
     // Waits until standard output holds text (count times at least).
     bool wait_out(const std::string &text, int count = 1) const
     {
-        return wait_until([&] {
-            std::string all = out();
-            int seen = 0;
-            for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
-                seen++;
-            return seen >= count;
-        });
+        return wait_until([&] { return count_of(out(), text) >= count; });
     }
     // Sends sig and returns the exit status (128 + signal when it was killed), killing it
     // when it does not end within the timeout.
@@ -92,15 +95,6 @@ inline void start_watch(Watcher *w, const Sandbox &box, std::vector<std::string>
     w->pid = fork();
     if (w->pid == 0)
         exec_tovrel(box, job);
-}
-
-// The count of the occurrences of text in all.
-inline int count_of(const std::string &all, const std::string &text)
-{
-    int n = 0;
-    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
-        n++;
-    return n;
 }
 
 // Writes text to path by way of a new file renamed over it, as many editors save.
