@@ -229,7 +229,10 @@ void serve_path(PreviewServer *server, const httplib::Request &req, httplib::Res
     std::string name;
     Found found = open_request(server->root, req.path, &fd, &name);
     if (found == FOUND_DIR_NO_SLASH) {
-        res.set_redirect(req.target.substr(0, req.target.find('?')) + "/", 301);
+        // Relative, from the last segment as sent: "//host" can never lead elsewhere, and
+        // "./" keeps a segment such as "x:y" from reading as a scheme.
+        std::string sent = req.target.substr(0, req.target.find('?'));
+        res.set_redirect("./" + sent.substr(sent.rfind('/') + 1) + "/", 301);
         return;
     }
     if (found == FOUND_NOTHING) {

@@ -84,7 +84,7 @@ TEST(PreviewServer, ServesFilesBelowTheOutputDirectoryAsTheyAre)
     EXPECT_EQ(r.body, "");
     r = http_request(port, "GET", "/sub");
     EXPECT_EQ(r.status, 301);
-    EXPECT_TRUE(has_header(r, "Location: /sub/"));
+    EXPECT_TRUE(has_header(r, "Location: ./sub/"));
     EXPECT_EQ(without_script(http_request(port, "GET", "/sub/").body), "<p>sub</p>\n");
     EXPECT_EQ(w.stop(SIGTERM), 0);
 }
