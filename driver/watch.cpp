@@ -16,6 +16,7 @@
 
 #include "driver/serve.h"
 #include "driver/tovrel.h"
+#include "driver/tovrel_internal.h"
 #include "driver/watch_internal.h"
 
 namespace {
@@ -62,7 +63,7 @@ void scan_pages(Watch *w)
         if (sig.exists && std::find(pages.begin(), pages.end(), page) == pages.end())
             pages.push_back(page); // gone since
     for (const std::string &page : pages)
-        if (!same_sig(file_sig(page_file(*w, page)), w->seen[page]))
+        if (!same_sig(file_sig(page_file(page)), w->seen[page]))
             note_change(w, &page, true);
 }
 
@@ -237,7 +238,7 @@ int watch_site(int ignored)
     if (check_dir() != 0)
         return 2;
     Watch w;
-    w.page_dir = subdir.empty() ? indir : indir + "/" + subdir;
+    w.page_dir = with_subdir(indir);
     if (!open_signals(&w)) {
         std::fprintf(stderr, "%s: Can't take signals: %s\n", Prog.c_str(), std::strerror(errno));
         return 2;

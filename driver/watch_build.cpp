@@ -16,6 +16,7 @@
 
 #include "driver/serve.h"
 #include "driver/tovrel.h"
+#include "driver/tovrel_internal.h"
 #include "engine/bld_html.h"
 #include "support/dir.h"
 #include "support/prodlist.h"
@@ -47,14 +48,9 @@ double ms_since(WatchClock::time_point start)
     return std::chrono::duration<double, std::milli>(WatchClock::now() - start).count();
 }
 
-std::string with_subdir(const std::string &dir)
-{
-    return subdir.empty() ? dir : dir + "/" + subdir;
-}
-
 std::string output_file(const std::string &page)
 {
-    return with_subdir(outdir) + "/" + page + ".html";
+    return page_path(outdir, page.c_str());
 }
 
 std::string url_path(const std::string &page)
@@ -117,9 +113,9 @@ std::vector<std::string> list_pages(const std::string &dir, bool *listed)
     return pages;
 }
 
-std::string page_file(const Watch &w, const std::string &page)
+std::string page_file(const std::string &page)
 {
-    return w.page_dir + "/" + page + ".html";
+    return page_path(indir, page.c_str());
 }
 
 bool stop_requested(Watch *w)
@@ -141,7 +137,7 @@ namespace {
 void build_page(Watch *w, const std::string &page)
 {
     WatchClock::time_point start = WatchClock::now();
-    w->seen[page] = file_sig(page_file(*w, page));
+    w->seen[page] = file_sig(page_file(page));
     reset_vars_inc();
     tovrel(page.c_str());
     say(strprintf("rebuilt %s (%.1f ms)", page.c_str(), ms_since(start)));
@@ -166,7 +162,7 @@ void build_all(Watch *w)
     for (const std::string &page : pages) {
         if (stop_requested(w))
             break;
-        w->seen[page] = file_sig(page_file(*w, page));
+        w->seen[page] = file_sig(page_file(page));
         tovrel(page.c_str());
         built++;
     }
@@ -206,7 +202,7 @@ void build_at_start(Watch *w)
     for (const std::string &page : pages) {
         if (stop_requested(w))
             return;
-        w->seen[page] = file_sig(page_file(*w, page));
+        w->seen[page] = file_sig(page_file(page));
         if (!all && updated(page.c_str()) != 0)
             continue;
         if (!all)
@@ -220,7 +216,7 @@ void build_at_start(Watch *w)
 
 void page_settled(Watch *w, const std::string &page, bool own)
 {
-    FileSig now = file_sig(page_file(*w, page));
+    FileSig now = file_sig(page_file(page));
     FileSig &before = w->seen[page];
     if (!now.exists) {
         if (before.exists)

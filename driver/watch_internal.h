@@ -58,7 +58,8 @@ bool same_sig(const FileSig &a, const FileSig &b);
 bool page_of(const char *entry, std::string *page);
 // The pages of dir in the order -a builds them; *listed is false when dir cannot be read.
 std::vector<std::string> list_pages(const std::string &dir, bool *listed);
-std::string page_file(const Watch &w, const std::string &page);
+// The page file of page.
+std::string page_file(const std::string &page);
 // True once SIGINT, SIGTERM or SIGHUP has come.
 bool stop_requested(Watch *w);
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -678,7 +679,7 @@ TEST(Growth, CapacityBeyondIntEndsTheRunCleanly)
 }
 
 // The sanitizers' allocator reports a failed allocation itself instead of returning null.
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(TOVREL_SANITIZED)
 static void resize_beyond_address_space()
 {
     rlimit limit{};
@@ -705,7 +706,8 @@ static void create_each_kind_within(int n, size_t room)
         std::fclose(statm);
     }
     rlimit limit{};
-    limit.rlim_cur = limit.rlim_max = static_cast<size_t>(pages) * 4096 + room;
+    limit.rlim_cur = limit.rlim_max =
+        static_cast<size_t>(pages) * static_cast<size_t>(sysconf(_SC_PAGESIZE)) + room;
     setrlimit(RLIMIT_AS, &limit);
     int created = 0;
     auto count = [&created](auto *list, auto free_list) {

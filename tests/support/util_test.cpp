@@ -40,7 +40,7 @@ TEST(DieOutOfMemory, PrintsMessageAndExitsWithThree)
 }
 
 // The sanitizers' allocator reports a failed allocation itself instead of returning null.
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(TOVREL_SANITIZED)
 static void allocate_beyond_address_space()
 {
     rlimit limit{};
