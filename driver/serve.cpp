@@ -4,6 +4,7 @@
 #include <chrono>
 #include <climits>
 #include <condition_variable>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -363,7 +364,14 @@ PreviewServer *start_preview(const PreviewAddress *addr, const char *root, std::
         return nullptr;
     }
     PreviewServer *running = server.release();
+    // The server's threads (the listener's pool inherits its mask) never die of a browser
+    // that went away: SIGPIPE stays blocked there and send() fails instead.
+    sigset_t pipe, old;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, &old);
     running->listener = std::thread([running] { running->http.listen_after_bind(); });
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
     // stop() does nothing before the listener runs, so wait until it does.
     for (int i = 0; i < 5000 && !running->http.is_running(); i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
