@@ -85,17 +85,17 @@ bool add_watches(Watch *w)
     return w->page_wd >= 0 && w->lib_wd >= 0;
 }
 
-// Every poll interval: watches what it can, and looks at what is not watched (a directory
-// watched only now may have changed before its watch began).
+// Every poll interval: watches what it can, and looks at the pages when their directory is
+// not watched (one watched only now may have changed before its watch began). The library is
+// looked at every time: one stat, and it sees the edits of a library reached through a link,
+// which no watch of its directory shows.
 void poll_files(Watch *w)
 {
     bool pages_polled = w->page_wd < 0;
-    bool library_polled = w->lib_wd < 0;
     add_watches(w);
     if (pages_polled)
         scan_pages(w);
-    if (library_polled)
-        scan_library(w);
+    scan_library(w);
     w->next_poll = WatchClock::now() + poll_interval;
 }
 
@@ -137,17 +137,14 @@ void read_events(Watch *w)
     }
 }
 
-// Milliseconds until the next page settles or the next poll is due; -1: nothing to wait for.
+// Milliseconds until the next page settles or the next poll is due.
 int wait_time(const Watch &w)
 {
-    bool polling = w.page_wd < 0 || w.lib_wd < 0;
-    WatchClock::time_point next = polling ? w.next_poll : WatchClock::time_point::max();
+    WatchClock::time_point next = w.next_poll;
     if (w.lib_changed)
         next = std::min(next, w.lib.due);
     for (const auto &[page, pending] : w.pages)
         next = std::min(next, pending.due);
-    if (next == WatchClock::time_point::max())
-        return -1;
     auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - WatchClock::now());
     return static_cast<int>(std::max<long long>(0, wait.count()));
 }
@@ -183,7 +180,7 @@ void watch_loop(Watch *w)
             break;
         if (w->notify >= 0 && (fds[1].revents & POLLIN))
             read_events(w);
-        if ((w->page_wd < 0 || w->lib_wd < 0) && WatchClock::now() >= w->next_poll)
+        if (WatchClock::now() >= w->next_poll)
             poll_files(w);
         build_settled(w);
     }

@@ -107,8 +107,16 @@ TEST(Watch, LibraryChangeRebuildsEveryPageAsAFreshBuildOfAll)
     std::string changed = std::string(library) + ">PageHdr\n<new header $[last]>\n>\n";
     save_by_rename(box.site + "/include/include.txt", changed);
     ASSERT_TRUE(w.wait_out("rebuilt all 3 pages ("));
+    // A library reached through a link: its edits show in no watched directory.
+    write_file(box.site + "/shared.txt", library);
+    symlink("../shared.txt", (box.site + "/include/new").c_str());
+    std::rename((box.site + "/include/new").c_str(), (box.site + "/include/include.txt").c_str());
+    ASSERT_TRUE(w.wait_out("rebuilt all 3 pages (", 2));
+    write_file(box.site + "/shared.txt", changed);
+    ASSERT_TRUE(w.wait_out("rebuilt all 3 pages (", 3));
     EXPECT_EQ(w.stop(SIGTERM), 0);
-    EXPECT_EQ(w.err(), "Macro pagehdr overridden by new version\n");
+    EXPECT_EQ(w.err(), "Macro pagehdr overridden by new version\n"
+                       "Macro pagehdr overridden by new version\n");
 
     Sandbox fresh;
     make_watched_site(fresh, {"a", "b", "c"});
