@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "driver/progress.h"
 #include "driver/serve.h"
 #include "driver/tovrel.h"
 #include "driver/tovrel_internal.h"
@@ -100,17 +101,37 @@ bool page_of(const char *entry, std::string *page)
     return true;
 }
 
-// The pages of dir in the order -a builds them (a page twice when two names map to it).
-std::vector<std::string> list_pages(const std::string &dir, bool *listed)
+namespace {
+
+// The pages of a listing in the order -a builds them (a page twice when two names map to it).
+std::vector<std::string> pages_of(const ProdAlphaList *names)
 {
     std::vector<std::string> pages;
-    AlphaGuard names(list_files_in_directory(dir.c_str()), &free_alpha_prodlist);
-    *listed = names != nullptr;
     std::string page;
     for (int i = 0; names && i < names->nitems; i++)
         if (page_of(names->item[i], &page))
             pages.push_back(page);
     return pages;
+}
+
+// The pages of a batch over the input directory, said missing as -a says it, with the
+// progress line begun (end_progress ends it).
+std::vector<std::string> list_batch(const Watch &w)
+{
+    AlphaGuard names(list_files_in_directory(w.page_dir.c_str()), &free_alpha_prodlist);
+    if (!names)
+        std::fprintf(stderr, "%s: No files found in input directory!\n", Prog.c_str());
+    begin_progress(names.get());
+    return pages_of(names.get());
+}
+
+} // namespace
+
+std::vector<std::string> list_pages(const std::string &dir, bool *listed)
+{
+    AlphaGuard names(list_files_in_directory(dir.c_str()), &free_alpha_prodlist);
+    *listed = names != nullptr;
+    return pages_of(names.get());
 }
 
 std::string page_file(const std::string &page)
@@ -154,10 +175,7 @@ void build_all(Watch *w)
     w->pages.clear();
     reset_inc();
     bld_inc(library_path);
-    bool listed;
-    std::vector<std::string> pages = list_pages(w->page_dir, &listed);
-    if (!listed)
-        std::fprintf(stderr, "%s: No files found in input directory!\n", Prog.c_str());
+    std::vector<std::string> pages = list_batch(*w);
     int built = 0;
     for (const std::string &page : pages) {
         if (stop_requested(w))
@@ -165,7 +183,9 @@ void build_all(Watch *w)
         w->seen[page] = file_sig(page_file(page));
         tovrel(page.c_str());
         built++;
+        step_progress();
     }
+    end_progress();
     say(strprintf("rebuilt all %d pages (%.1f ms)", built, ms_since(start)));
     tell_browsers(w, {"*"});
 }
@@ -192,24 +212,23 @@ void build_at_start(Watch *w)
 {
     WatchClock::time_point start = WatchClock::now();
     w->lib_seen = file_sig(library_path);
-    bool listed;
-    std::vector<std::string> pages = list_pages(w->page_dir, &listed);
-    if (!listed)
-        std::fprintf(stderr, "%s: No files found in input directory!\n", Prog.c_str());
+    std::vector<std::string> pages = list_batch(*w);
     bool all = library_newer(pages);
     reset_vars_inc();
     int built = 0;
     for (const std::string &page : pages) {
         if (stop_requested(w))
-            return;
+            break;
         w->seen[page] = file_sig(page_file(page));
-        if (!all && updated(page.c_str()) != 0)
-            continue;
-        if (!all)
-            reset_vars_inc();
-        tovrel(page.c_str());
-        built++;
+        if (all || updated(page.c_str()) == 0) {
+            if (!all)
+                reset_vars_inc();
+            tovrel(page.c_str());
+            built++;
+        }
+        step_progress();
     }
+    end_progress();
     if (built > 0)
         say(strprintf("built %d of %zu pages (%.1f ms)", built, pages.size(), ms_since(start)));
 }
