@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,14 +55,15 @@ void note_change(Watch *w, const std::string *page, bool own)
     p->due = std::min(now + settle, p->first + settle_max);
 }
 
-// Marks every page whose file differs from when it was last seen, and the library.
+// Marks every page whose file differs from when it was last seen (or is gone since).
 void scan_pages(Watch *w)
 {
     bool listed;
-    std::vector<std::string> pages = list_pages(w->page_dir, &listed);
+    std::vector<std::string> listing = list_pages(w->page_dir, &listed);
+    std::set<std::string> pages(listing.begin(), listing.end());
     for (const auto &[page, sig] : w->seen)
-        if (sig.exists && std::find(pages.begin(), pages.end(), page) == pages.end())
-            pages.push_back(page); // gone since
+        if (sig.exists)
+            pages.insert(page);
     for (const std::string &page : pages)
         if (!same_sig(file_sig(page_file(page)), w->seen[page]))
             note_change(w, &page, true);
