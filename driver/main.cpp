@@ -11,12 +11,13 @@
 #include "driver/do_msg.h"
 #include "driver/help.h"
 #include "driver/tovrel.h"
+#include "driver/watch.h"
 #include "engine/bld_html.h"
 #include "support/util.h"
 
 namespace {
 
-enum ArgResult { ARG_DONE, ARG_EXIT, ARG_INVALID };
+enum ArgResult { ARG_DONE, ARG_EXIT, ARG_INVALID, ARG_FAILED };
 
 // True when s is ".exe" in any case of its letters.
 bool is_exe_suffix(const char *s)
@@ -80,6 +81,8 @@ ArgResult run_option(int argc, char **argv, int *i)
     case 'u':
         bld_upd_pages();
         return ARG_DONE;
+    case 'w':
+        return watch_site(argc - 1 - *i) == 0 ? ARG_EXIT : ARG_FAILED;
     case 'h':
         do_msg(Usage, Prog.c_str());
         do_msg(Help, Prog.c_str());
@@ -88,6 +91,7 @@ ArgResult run_option(int argc, char **argv, int *i)
         return run_long_option(argv[*i], Prog.c_str()) ? ARG_EXIT : ARG_INVALID;
     case 'i':
     case 'o':
+    case 'p':
     case 's':
     case 'v':
         break;
@@ -103,6 +107,8 @@ ArgResult run_option(int argc, char **argv, int *i)
         outdir = value;
     else if (letter == 's')
         sitename = value;
+    else if (letter == 'p')
+        return set_preview_address(value) == 0 ? ARG_DONE : ARG_FAILED;
     else
         set_verbosity(value);
     return ARG_DONE;
@@ -146,6 +152,8 @@ int main(int argc, char **argv)
         ArgResult result = run_option(argc, argv, &i);
         if (result == ARG_EXIT)
             return 0;
+        if (result == ARG_FAILED)
+            return 2;
         if (result == ARG_INVALID) {
             std::fprintf(stderr, "%s: Invalid option (%s)\n", Prog.c_str(), argv[i]);
             do_msg(Usage, Prog.c_str());

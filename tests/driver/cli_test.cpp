@@ -110,7 +110,8 @@ TEST(Usage, LongHelpAndVersionNeedNoSiteFirstAndActInPlaceLater)
     for (const char *text :
          {"\n  -a ", "\n  -u ", "\n  -i DIR ", "\n  -o DIR ", "\n  -s NAME ", "\n  -v N ",
           "\n  -d ", "\n  -h ", "\n  --help ", "\n  --version ", "(default: in)", "(default: out)",
-          "include/include.txt", "left to right", "\n 2  if a page", "\n 3  if memory"})
+          "include/include.txt", "left to right", "\n 2  if a page", "\n 3  if memory",
+          "\n  or:  tovrel [-i in] [-o out] [-p PORT] -w\n", "\n  -p PORT ", "\n  -w "})
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
 
     make_site(box);
