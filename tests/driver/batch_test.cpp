@@ -21,7 +21,7 @@ TEST(BuildAll, BuildsEveryPageEntryInListingOrder)
                      "Building page index ...\nBuilding page index ...\n"
                      "Building page x ...\ntovrel: Terminating\n");
     EXPECT_EQ(without_traces(r.err), "tovrel: Can't open input file (in/x.html)!\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(dir_names(box.site + "/out"),
               (std::vector<std::string>{"Z.html", "a.html", "b.html", "index.html"}));
     EXPECT_EQ(read_file(box.site + "/out/a.html"), framed_page("a.html", "", "body\n"));
@@ -44,7 +44,7 @@ TEST(BuildAll, EmptyMissingAndEqualDirectories)
     EXPECT_EQ(r.err, "tovrel: Input & Output Directories must be different!\n(in) and (in)\n"
                      "tovrel: Input & Output Directories must be different!\n(in) and (in)\n");
     EXPECT_EQ(dir_names(box.site + "/in"), std::vector<std::string>{"a.html"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
 }
 
 TEST(BuildUpdated, RebuildsOnlyMissingOrOlderPages)
@@ -76,7 +76,7 @@ TEST(BuildUpdated, RebuildsOnlyMissingOrOlderPages)
     RunResult r = run_tovrel(box, {"-v", "1", "-u"});
     EXPECT_EQ(r.out, "Building page none ...\nBuilding page older ...\ntovrel: Terminating\n");
     EXPECT_EQ(without_traces(r.err), "Can't stat input file (in/dangling.html)\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     for (const Case &c : cases) {
         std::string out = read_file(box.site + "/out/" + c.name + ".html");
         EXPECT_EQ(out, c.rebuilt ? framed_page(c.name, "", "") : "old\n") << c.name;

@@ -158,7 +158,7 @@ TEST(Options, InputAndOutputDirectoryValueForms)
     // The argument after a bare -i is its value, even when it begins with '-'.
     r = run_tovrel(box, {"-i", "-x", "p", "-o", "-y", "-s", "q.html"});
     EXPECT_EQ(r.err, "tovrel: Can't open input file (-x/p.html)!\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
 }
 
 TEST(Options, BatchOptionUsesSettingsAsTheyStandThen)
