@@ -59,7 +59,7 @@ bool read_steady_page(PageInput *in)
             !read_all(in->fd, static_cast<size_t>(in->st.st_size), &in->data) ||
             fstat(in->fd, &now) != 0)
             return false;
-        if (same_version(in->st, now))
+        if (same_version(in->st, now) && in->data.size() == static_cast<size_t>(now.st_size))
             return true;
         in->st = now;
     }

@@ -227,3 +227,32 @@ TEST(PageArguments, CutAtHtmAndStrippedOfDirectories)
     RunResult r = run_tovrel(box, {"INDEX.HTML"});
     EXPECT_EQ(r.err, "tovrel: Can't open input file (in/INDEX.HTML.html)!\n");
 }
+
+TEST(StandardStreams, WriteErrorOnStandardOutputFailsTheRun)
+{
+    Sandbox box;
+    make_site(box);
+    write_file(box.site + "/in/a.html", page("A"));
+    for (std::vector<std::string> args : {std::vector<std::string>{"-v", "1", "a"}, {"-h"}}) {
+        RunSpec job;
+        job.args = args;
+        job.stdout_path = "/dev/full";
+        RunResult r = run_tovrel(box, job);
+        EXPECT_EQ(without_traces(r.err), "tovrel: Can't write standard output\n") << args[0];
+        EXPECT_EQ(r.status, 2);
+    }
+    EXPECT_EQ(read_file(box.site + "/out/a.html"), framed_page("A", "", ""));
+}
+
+TEST(StandardStreams, ClosedStandardOutputAndErrorNeverLandInAPage)
+{
+    Sandbox box;
+    make_site(box);
+    write_file(box.site + "/in/a.html", page("A", ">Unknown\ntext\n"));
+    RunSpec job;
+    job.args = {"a"};
+    job.close_output = true;
+    RunResult r = run_tovrel(box, job);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(read_file(box.site + "/out/a.html"), framed_page("A", "", "text\n"));
+}
