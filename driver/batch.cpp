@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "driver/progress.h"
 #include "driver/tovrel.h"
 #include "driver/tovrel_internal.h"
 #include "support/dir.h"
@@ -37,7 +38,7 @@ int page_is_current(const PageDirs &dirs, const char *fname)
     int out_at = in_dirs ? dirs.out : AT_FDCWD;
     struct stat in_st, out_st;
     if (fstatat(in_at, (in_dirs ? file : inpath).c_str(), &in_st, 0) != 0) {
-        report_failure("Can't stat input file (%s)\n", inpath.c_str());
+        report_driver_failure("Can't stat input file (%s)\n", inpath.c_str());
         return 1;
     }
     if (fstatat(out_at, (in_dirs ? file : outpath).c_str(), &out_st, 0) != 0)
@@ -58,7 +59,7 @@ void build_pages(bool outdated_only)
     std::string dir = with_subdir(indir);
     AlphaGuard names(list_files_in_directory(dir.c_str()), &free_alpha_prodlist);
     if (!names) {
-        report_failure("%s: No files found in input directory!\n", Prog.c_str());
+        report_driver_failure("%s: No files found in input directory!\n", Prog.c_str());
         return;
     }
     PageDirs dirs;
@@ -66,6 +67,7 @@ void build_pages(bool outdated_only)
         dirs.in = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         dirs.out = open(with_subdir(outdir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
+    begin_progress(names.get());
     for (int i = 0; i < names->nitems; ++i) {
         char *name = names->item[i];
         char *suffix = std::strstr(name, ".html");
@@ -74,7 +76,9 @@ void build_pages(bool outdated_only)
         *suffix = '\0';
         if (!outdated_only || page_is_current(dirs, name) == 0)
             tovrel(name);
+        step_progress();
     }
+    end_progress();
     for (int fd : {dirs.in, dirs.out})
         if (fd >= 0)
             close(fd);

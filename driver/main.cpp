@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "driver/do_msg.h"
+#include "driver/help.h"
 #include "driver/signals.h"
 #include "driver/tovrel.h"
 #include "engine/bld_html.h"
@@ -26,8 +27,7 @@ enum ArgResult { ARG_DONE, ARG_EXIT, ARG_INVALID };
 bool is_exe_suffix(const char *s)
 {
     for (const char *lower = ".exe"; *lower != '\0'; ++s, ++lower) {
-        char c = (*s >= 'A' && *s <= 'Z') ? static_cast<char>(*s - 'A' + 'a') : *s;
-        if (c != *lower)
+        if (to_lower_ascii(*s) != *lower)
             return false;
     }
     return *s == '\0';
@@ -46,8 +46,7 @@ std::string program_name(const char *path)
             name.resize(i);
             break;
         }
-        if (name[i] >= 'A' && name[i] <= 'Z')
-            name[i] = static_cast<char>(name[i] - 'A' + 'a');
+        name[i] = to_lower_ascii(name[i]);
     }
     return name;
 }
@@ -90,6 +89,8 @@ ArgResult run_option(int argc, char **argv, int *i)
         do_msg(Usage, Prog.c_str());
         do_msg(Help, Prog.c_str());
         return ARG_EXIT;
+    case '-': // only the whole arguments --help and --version
+        return run_long_option(argv[*i], Prog.c_str()) ? ARG_EXIT : ARG_INVALID;
     case 'i':
     case 'o':
     case 's':
@@ -145,6 +146,9 @@ int main(int argc, char **argv)
     install_signal_cleanup();
     Prog = program_name(argc > 0 && argv[0] != nullptr ? argv[0] : "tovrel");
     set_verbose_inc(verbose);
+    // First, they need no site: no library is loaded, so none is reported missing.
+    if (argc > 1 && run_long_option(argv[1], Prog.c_str()))
+        return flush_standard_output(0);
     bld_inc("include/include.txt");
     if (argc <= 1) {
         do_interact();

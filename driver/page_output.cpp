@@ -159,15 +159,15 @@ bool open_page_output(const struct stat &in_st, const std::string &inpath,
     out->replaces = lstat(outpath.c_str(), &out_st) == 0;
     bool page = out->replaces && S_ISREG(out_st.st_mode);
     if (page && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
-        report_failure("%s: Input and output are the same file (%s)!\n", Prog.c_str(),
-                       inpath.c_str());
+        report_driver_failure("%s: Input and output are the same file (%s)!\n", Prog.c_str(),
+                              inpath.c_str());
         return false;
     }
     // A link is replaced like a missing page; anything else but a page is left alone.
     bool usable = page || !out->replaces || S_ISLNK(out_st.st_mode);
     if (!usable || !create_page_output(out, page ? (out_st.st_mode & 07777) : new_page_mode,
                                        page ? &out_st : nullptr)) {
-        report_failure("%s: Can't open output file (%s)!\n", Prog.c_str(), outpath.c_str());
+        report_driver_failure("%s: Can't open output file (%s)!\n", Prog.c_str(), outpath.c_str());
         return false;
     }
     return true;
@@ -196,6 +196,6 @@ void finish_page_output(PageOutput *out)
         out->temp.clear(); // renamed: the name is the page's now
         return;
     }
-    report_failure("%s: Can't write output file (%s)!\n", Prog.c_str(), out->path.c_str());
+    report_driver_failure("%s: Can't write output file (%s)!\n", Prog.c_str(), out->path.c_str());
     discard_temp(out);
 }

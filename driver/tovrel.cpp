@@ -22,10 +22,10 @@ std::string subdir;
 std::string sitename;
 
 namespace {
-int failures = 0; // reported by report_failure
+int failures = 0; // reported by report_driver_failure
 } // namespace
 
-void report_failure(const char *fmt, ...)
+void report_driver_failure(const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
@@ -36,7 +36,7 @@ void report_failure(const char *fmt, ...)
 
 int run_status()
 {
-    return failures > 0 ? 2 : 0;
+    return failures > 0 || inc_failures() > 0 ? 2 : 0;
 }
 
 int flush_standard_output(int status)
@@ -92,10 +92,10 @@ void build_opened_page(PageInput *in, const std::string &name)
         return;
     }
     if (result == PAGE_CR_ONLY)
-        report_failure("%s: Page file has only CR line ends (%s)!\n", Prog.c_str(),
-                       in->path.c_str());
+        report_driver_failure("%s: Page file has only CR line ends (%s)!\n", Prog.c_str(),
+                              in->path.c_str());
     else if (result == PAGE_UNREADABLE)
-        report_failure("%s: Can't read input file (%s)!\n", Prog.c_str(), in->path.c_str());
+        report_driver_failure("%s: Can't read input file (%s)!\n", Prog.c_str(), in->path.c_str());
     abandon_page_output(&out);
 }
 
@@ -107,7 +107,7 @@ PageResult write_page(FILE *outf, FILE *inf, const char *name)
     if (!read_whole_line(&title, inf)) {
         if (std::ferror(inf))
             return PAGE_UNREADABLE;
-        report_failure("%s: input file is empty (%s)\n", Prog.c_str(), name);
+        report_driver_failure("%s: input file is empty (%s)\n", Prog.c_str(), name);
         return PAGE_EMPTY;
     }
     if (title.starts_with("\xEF\xBB\xBF"))
@@ -139,7 +139,7 @@ void tovrel(const char *fname)
     PageInput in;
     in.path = page_path(indir, name.c_str());
     if (!open_page_input(&in)) {
-        report_failure("%s: Can't open input file (%s)!\n", Prog.c_str(), in.path.c_str());
+        report_driver_failure("%s: Can't open input file (%s)!\n", Prog.c_str(), in.path.c_str());
         return;
     }
     build_opened_page(&in, name);
@@ -150,7 +150,7 @@ int check_dir()
 {
     if (indir != outdir)
         return 0;
-    report_failure("%s: Input & Output Directories must be different!\n(%s) and (%s)\n",
-                   Prog.c_str(), indir.c_str(), outdir.c_str());
+    report_driver_failure("%s: Input & Output Directories must be different!\n(%s) and (%s)\n",
+                          Prog.c_str(), indir.c_str(), outdir.c_str());
     return 1;
 }

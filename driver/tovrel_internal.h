@@ -14,6 +14,6 @@ std::string page_path(const std::string &dir, const char *name);
 
 // Prints the message to standard error and counts it as a failure of the run (the exit status
 // is then 2).
-[[gnu::format(printf, 1, 2)]] void report_failure(const char *fmt, ...);
+[[gnu::format(printf, 1, 2)]] void report_driver_failure(const char *fmt, ...);
 
 #endif

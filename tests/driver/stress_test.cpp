@@ -144,7 +144,7 @@ TEST(Stress, TenThousandMacrosAreAllFound)
     make_site_with(box, library);
     write_file(box.site + "/in/p.html", page);
     RunResult r = run_tovrel(box, {"p"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "Macro m5000 overridden by new version\nunknown include (M10000)\n");
     EXPECT_EQ(read_file(box.site + "/out/p.html"), framed_page("T", "", body));
 }
@@ -153,9 +153,9 @@ TEST(Stress, HundredThousandVariables)
 {
     // 50,000 names (v...) come in ascending order through a macro from include lines, 49,800
     // (w...) in ascending order from exec lines; 200 more (u...), from exec lines in
-    // descending order, sort before all others and are each inserted in front of every name
-    // stored so far. (The store is a sorted array: 100,000 names in descending order take
-    // seconds, and minutes in the sanitizer build.)
+    // descending order, would sort before all others. (The store keeps names in first-set
+    // order with an index beside it; had it been a sorted array, names in descending order
+    // would take seconds, and minutes in the sanitizer build.)
     Sandbox box;
     make_site_with(box, ">Set\n>!set|$[1]|$[2]\n>\n>Check\n$[v000000]/$[v025000]/$[v049999]/"
                         "$[w000000]/$[w049799]/$[u000000]/$[u000199]\n>\n");
@@ -197,7 +197,7 @@ TEST(Stress, NestingAtAndAboveTheLimit)
     make_site_with(box, library);
     write_file(box.site + "/in/p.html", "T\n\n>c2\n>c1\n>Loop\nafter\n");
     RunResult r = run_tovrel(box, {"p"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "Include nesting too deep (c101)\nInclude nesting too deep (loop)\n");
     EXPECT_EQ(read_file(box.site + "/out/p.html"),
               framed_page("T", "", from_c2 + from_c1 + repeated("x\n", 100) + "after\n"));
@@ -304,7 +304,7 @@ TEST(Stress, MissingOrUnreadableLibrary)
                                 "unknown include (SubMenuItem)\nunknown include (SubMenuEnd)\n"
                                 "unknown include (PageEnd)\n";
     RunResult r = run_tovrel(box, {"p"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "tovrel: Terminating\n");
     EXPECT_EQ(r.err, "Can't open include file (include/include.txt)\n" + unknown);
     EXPECT_EQ(read_file(box.site + "/out/p.html"), "h\ntext\n");
