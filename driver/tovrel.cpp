@@ -94,6 +94,8 @@ void build_opened_page(PageInput *in, const std::string &name)
     if (result == PAGE_CR_ONLY)
         report_driver_failure("%s: Page file has only CR line ends (%s)!\n", Prog.c_str(),
                               in->path.c_str());
+    else if (result == PAGE_TOO_LARGE)
+        report_driver_failure("%s: Page output too large (%s)!\n", Prog.c_str(), in->path.c_str());
     else if (result == PAGE_UNREADABLE)
         report_driver_failure("%s: Can't read input file (%s)!\n", Prog.c_str(), in->path.c_str());
     abandon_page_output(&out);
@@ -103,6 +105,7 @@ void build_opened_page(PageInput *in, const std::string &name)
 
 PageResult write_page(FILE *outf, FILE *inf, const char *name)
 {
+    begin_page_inc();
     std::string title;
     if (!read_whole_line(&title, inf)) {
         if (std::ferror(inf))
@@ -125,7 +128,7 @@ PageResult write_page(FILE *outf, FILE *inf, const char *name)
     if (std::ferror(inf))
         return PAGE_UNREADABLE;
     do_include(outf, "PageEnd");
-    return PAGE_WRITTEN;
+    return page_too_large_inc() ? PAGE_TOO_LARGE : PAGE_WRITTEN;
 }
 
 void tovrel(const char *fname)

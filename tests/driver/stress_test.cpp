@@ -392,3 +392,53 @@ TEST(Stress, FullDiskKeepsTheEarlierPage)
                   (std::vector<std::string>{"a.html", "big.html", "c.html"}));
     }
 }
+
+TEST(Stress, RunawayLibrariesStopWithinTheirBounds)
+{
+    // A macro that doubles a variable and includes itself twice stops at the page's output
+    // bound: the page is not installed. One that includes itself twice is refused once per
+    // outer include at each limit.
+    Sandbox box;
+    make_site_with(box, ">Init\n>!set|x|ab\n>\n>Grow\n>!set|x|$[x]$[x]\n$[x]\n>Grow\n>Grow\n>\n"
+                        ">Self\nself\n>Self\n>Self\n>\n");
+    write_file(box.site + "/in/grow.html", "T\n\n>Init\n>Grow\nafter\n");
+    write_file(box.site + "/in/self.html", "T\n\n>Self\n>Self\nafter\n");
+    write_file(box.site + "/out/grow.html", "earlier page\n");
+    RunResult r = run_tovrel(box, {"grow"});
+    EXPECT_EQ(r.status, 2);
+    const std::string too_large = "tovrel: Page output too large (in/grow.html)!\n";
+    ASSERT_GE(r.err.size(), too_large.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - too_large.size()), too_large);
+    EXPECT_EQ(read_file(box.site + "/out/grow.html"), "earlier page\n");
+    EXPECT_EQ(dir_names(box.site + "/out"), std::vector<std::string>{"grow.html"});
+
+    r = run_tovrel(box, {"self"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err,
+              repeated("Include nesting too deep (Self)\nInclude expansion too large (Self)\n", 2));
+    std::string page = read_file(box.site + "/out/self.html");
+    EXPECT_EQ(page.substr(page.size() - 32), "self\nafter\n<menu>\n</menu>\n<end>\n");
+}
+
+TEST(Stress, LibraryThatIsNoRegularFileIsRefusedAtOnce)
+{
+    Sandbox box;
+    make_site(box);
+    write_file(box.site + "/in/a.html", "A\n\nbody\n");
+    std::filesystem::remove(box.site + "/include/include.txt");
+    ASSERT_EQ(mkfifo((box.site + "/include/include.txt").c_str(), 0644), 0);
+    RunSpec job;
+    job.args = {"-h"};
+    job.time_limit = 20;
+    RunResult r = run_tovrel(box, job);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Can't read include file (include/include.txt)\n");
+    // A byte-order mark before the first macro hides nothing.
+    std::filesystem::remove(box.site + "/include/include.txt");
+    write_file(box.site + "/include/include.txt",
+               "\xEF\xBB\xBF" + std::string(test_library()).substr(13));
+    r = run_tovrel(box, {"a"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(box.site + "/out/a.html"), framed_page("A", "", "body\n"));
+}
