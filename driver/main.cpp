@@ -1,6 +1,7 @@
 // tovrel: builds the pages of a web site from page files and one include library of macros.
 // Start-up and the command line; everything else lives in the driver library.
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -8,8 +9,12 @@
 #include <new>
 #include <string>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "driver/do_msg.h"
 #include "driver/help.h"
+#include "driver/signals.h"
 #include "driver/tovrel.h"
 #include "driver/watch.h"
 #include "engine/bld_html.h"
@@ -129,20 +134,31 @@ void build_page_argument(const char *arg)
     tovrel(name.c_str());
 }
 
+// Opens standard input, output and error on /dev/null where they are closed, so no file the
+// program opens takes their place (its messages would then land in a page).
+void open_closed_standard_files()
+{
+    for (int fd = 0; fd <= 2; fd++)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY); // takes the lowest free number
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    open_closed_standard_files();
     std::set_new_handler(die_out_of_memory);
+    install_signal_cleanup();
     Prog = program_name(argc > 0 && argv[0] != nullptr ? argv[0] : "tovrel");
     set_verbose_inc(verbose);
     // First, they need no site: no library is loaded, so none is reported missing.
     if (argc > 1 && run_long_option(argv[1], Prog.c_str()))
-        return 0;
+        return flush_standard_output(0);
     bld_inc("include/include.txt");
     if (argc <= 1) {
         do_interact();
-        return 0;
+        return flush_standard_output(0);
     }
     for (int i = 1; i < argc; ++i) {
         if (argv[i][0] != '-') {
@@ -151,9 +167,9 @@ int main(int argc, char **argv)
         }
         ArgResult result = run_option(argc, argv, &i);
         if (result == ARG_EXIT)
-            return 0;
+            return flush_standard_output(0);
         if (result == ARG_FAILED)
-            return 2;
+            return flush_standard_output(2);
         if (result == ARG_INVALID) {
             std::fprintf(stderr, "%s: Invalid option (%s)\n", Prog.c_str(), argv[i]);
             do_msg(Usage, Prog.c_str());
@@ -161,5 +177,5 @@ int main(int argc, char **argv)
         }
     }
     std::printf("%s: Terminating\n", Prog.c_str());
-    return 0;
+    return flush_standard_output(run_status());
 }

@@ -110,3 +110,29 @@ int inc_failures()
 {
     return inc_state.failures;
 }
+
+void begin_page_inc()
+{
+    inc_state.page_output = 0;
+    inc_state.page_evaluated = 0;
+    inc_state.page_stopped = false;
+}
+
+int page_too_large_inc()
+{
+    return inc_state.page_stopped ? 1 : 0;
+}
+
+void count_page_output(size_t n)
+{
+    inc_state.page_output += n;
+    if (inc_state.page_output > max_page_output)
+        inc_state.page_stopped = true;
+}
+
+void count_page_evaluated(size_t n)
+{
+    inc_state.page_evaluated += n;
+    if (inc_state.page_evaluated > max_page_evaluated)
+        inc_state.page_stopped = true;
+}

@@ -39,6 +39,13 @@ void reset_vars_inc();
 // overridden) do not count.
 int inc_failures();
 
+// Starts the bounds of a page: from here, the bytes the engine writes and the text it
+// evaluates are counted, and once either passes its bound (256 MiB written, 4 GiB evaluated)
+// the engine writes and expands nothing more until the next begin_page_inc.
+void begin_page_inc();
+// Returns 1 when the page begun last reached a bound (its output is then cut), else 0.
+int page_too_large_inc();
+
 // Loads the include library fname into incs. Failures are reported on standard error.
 void bld_inc(const char *fname);
 

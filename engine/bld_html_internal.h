@@ -21,19 +21,30 @@ constexpr int max_include_depth = 100;
 // are spent on new inputs rather than on libraries that use up the whole budget.
 constexpr long max_expansions = 1000;
 constexpr size_t max_text_len = 64 * 1024;
+constexpr unsigned long long max_page_output = 1 << 20;
+constexpr unsigned long long max_page_evaluated = 4 << 20;
 #else
 constexpr long max_expansions = 100000;             // macro expansions below one outer include
 constexpr size_t max_text_len = 16ul * 1024 * 1024; // bytes in one evaluated text
+// Bounds on one page: bytes the engine writes into it, and bytes of text it evaluates for it
+// (the texts references are resolved into), so no library makes a page run for minutes or
+// fill the disk.
+constexpr unsigned long long max_page_output = 256ull << 20;
+constexpr unsigned long long max_page_evaluated = 4ull << 30;
 #endif
 
 // The engine's state besides its two stores (bld_html.cpp); reset_inc puts it back to
 // these start values, except the verbosity.
 struct IncState {
-    int verbose = 0;       // the engine's own verbosity, set by set_verbose_inc only
-    int lastnargs = 0;     // field count of the most recent include whose macro was found
-    int include_depth = 0; // levels of do_include currently open
-    long expansions = 0;   // macro expansions since the outer include began
-    int failures = 0;      // failures reported since start or since reset_inc
+    int verbose = 0;               // the engine's own verbosity, set by set_verbose_inc only
+    int lastnargs = 0;             // field count of the most recent include whose macro was found
+    int include_depth = 0;         // levels of do_include currently open
+    long expansions = 0;           // macro expansions since the outer include began
+    bool nesting_reported = false; // the nesting limit was reported for this outer include
+    unsigned long long page_output = 0;    // bytes written into the page since begin_page_inc
+    unsigned long long page_evaluated = 0; // bytes of text evaluated for the page
+    bool page_stopped = false;             // the page reached a bound: nothing more is done
+    int failures = 0;                      // failures reported since start or since reset_inc
 };
 extern IncState inc_state;
 
@@ -58,6 +69,10 @@ inline bool tracing(int level)
 [[gnu::format(printf, 1, 2)]] void report_failure(const char *fmt, ...);
 // Reports a warning on standard error; warnings are not counted.
 [[gnu::format(printf, 1, 2)]] void report_warning(const char *fmt, ...);
+
+// Counts n bytes written into the page, or evaluated for it; past a bound the page stops.
+void count_page_output(size_t n);
+void count_page_evaluated(size_t n);
 
 // Returns str, or "(null)" for a null str.
 const char *or_null(const char *str);

@@ -113,15 +113,19 @@ void publish_args(int nargs, char **args)
 // expansion budget once for each outer include).
 bool within_limits(const char *name)
 {
-    if (inc_state.include_depth == 0)
+    if (inc_state.include_depth == 0) {
         inc_state.expansions = 0;
+        inc_state.nesting_reported = false;
+    }
     if (inc_state.expansions >= max_expansions) {
         if (inc_state.expansions++ == max_expansions)
             report_failure("Include expansion too large (%s)\n", name);
         return false;
     }
     if (inc_state.include_depth >= max_include_depth) {
-        report_failure("Include nesting too deep (%s)\n", name);
+        if (!inc_state.nesting_reported)
+            report_failure("Include nesting too deep (%s)\n", name);
+        inc_state.nesting_reported = true;
         return false;
     }
     return true;
@@ -151,6 +155,7 @@ char *evalstr(const char *str, int nargs, char **args)
         resolve_reference(&out, name, nargs, args);
         p = end ? end + 1 : start + name.size();
     }
+    count_page_evaluated(out.size());
     char *result = static_cast<char *>(xmalloc(out.size() + 1));
     std::memcpy(result, out.c_str(), out.size() + 1);
     if (out.capacity() > 65536) // a rare huge text: do not hold on to its memory
@@ -200,7 +205,9 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
           fld[2], s1, s2, t, f, rval);
     int cmp = std::strcmp(s1, s2); // compares bytes as unsigned char
     bool holds = (cmp < 0 && (rval & 4)) || (cmp == 0 && (rval & 2)) || (cmp > 0 && (rval & 1));
-    std::fputs(holds ? t : f, fp ? fp : stdout);
+    const char *chosen = holds ? t : f;
+    count_page_output(std::strlen(chosen));
+    std::fputs(chosen, fp ? fp : stdout);
     for (char *field : evaluated)
         std::free(field);
     return 0;
@@ -226,7 +233,7 @@ void do_exec(FILE *fp, const char *str, int nargs, char **args)
 
 void do_include(FILE *outf, const char *str)
 {
-    if (!str)
+    if (!str || inc_state.page_stopped)
         return;
     trace(TRACE_ALL, "do_include(%s)\n", str);
     char local[256];
@@ -261,7 +268,7 @@ void process_include(FILE *outf, const char *name, ProdAlphaList *body, int narg
     }
     if (!outf)
         outf = stdout;
-    for (int i = 0; body && i < body->nitems; i++) {
+    for (int i = 0; body && i < body->nitems && !inc_state.page_stopped; i++) {
         const char *stored = body->item[i];
         // A line without a reference needs no evaluated copy.
         char *expanded = std::strstr(stored, "$[") ? evalstr(stored, nargs, args) : nullptr;
@@ -274,6 +281,7 @@ void process_include(FILE *outf, const char *name, ProdAlphaList *body, int narg
             do_include(outf, line + 1);
         } else {
             trace(TRACE_ALL, "Copy: [%s]\n", line);
+            count_page_output(std::strlen(line) + 1);
             std::fputs(line, outf);
             std::putc('\n', outf);
         }

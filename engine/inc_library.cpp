@@ -11,6 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "engine/bld_html_internal.h"
 #include "support/read_line.h"
 #include "support/util.h"
@@ -156,6 +160,24 @@ void list_macros()
     }
 }
 
+// Opens the library fname for reading. Only a regular file is read, and opening never waits
+// (a FIFO would, until a writer came). Returns nullptr, with a message, when it cannot.
+FILE *open_library(const char *fname)
+{
+    int fd = fname ? open(fname, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY) : -1;
+    if (fd < 0) {
+        report_failure("Can't open include file (%s)\n", or_null(fname));
+        return nullptr;
+    }
+    struct stat st;
+    FILE *fp = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "r") : nullptr;
+    if (!fp) {
+        close(fd);
+        report_failure("Can't read include file (%s)\n", fname);
+    }
+    return fp;
+}
+
 } // namespace
 
 int find_inc(const char *name)
@@ -177,14 +199,14 @@ void free_macros()
 
 void bld_inc(const char *fname)
 {
-    FILE *fp = fname ? std::fopen(fname, "r") : nullptr;
-    if (!fp) {
-        report_failure("Can't open include file (%s)\n", or_null(fname));
+    FILE *fp = open_library(fname);
+    if (!fp)
         return;
-    }
     std::string line;
     bool first = true;
     while (read_whole_line(&line, fp)) {
+        if (first && line.starts_with("\xEF\xBB\xBF")) // a byte-order mark is no text
+            line.erase(0, 3);
         if (first && has_only_cr_line_ends(line)) { // it would read as one line: refuse it
             report_failure("Include file has only CR line ends (%s)\n", fname);
             break;

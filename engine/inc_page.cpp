@@ -56,7 +56,7 @@ void bld_html(FILE *outf, FILE *inf)
     if (!outf)
         outf = stdout;
     std::string line;
-    while (read_whole_line(&line, inf)) {
+    while (!inc_state.page_stopped && read_whole_line(&line, inf)) {
         size_t at = line.find_first_not_of(" \t");
         if (at != std::string::npos && is_marker(line[at])) {
             if (at + 1 < line.size() && line[at + 1] == '!')
@@ -65,6 +65,7 @@ void bld_html(FILE *outf, FILE *inf)
                 do_include(outf, line.c_str() + at + 1);
             continue;
         }
+        count_page_output(line.size());
         std::fwrite(line.data(), 1, line.size(), outf);
     }
 }
