@@ -44,7 +44,7 @@ void trace_out(int level, const char *fmt, ...)
     va_end(ap);
 }
 
-void report_failure(const char *fmt, ...)
+void inc_failure(const char *fmt, ...)
 {
     inc_state.failures++;
     va_list ap;
@@ -53,7 +53,7 @@ void report_failure(const char *fmt, ...)
     va_end(ap);
 }
 
-void report_warning(const char *fmt, ...)
+void inc_warning(const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);

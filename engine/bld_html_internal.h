@@ -55,9 +55,9 @@ inline bool tracing(int level)
 
 // Reports a failure the engine met (an unknown macro, a runaway, an invalid command, a
 // library it cannot use) on standard error and counts it for inc_failures.
-[[gnu::format(printf, 1, 2)]] void report_failure(const char *fmt, ...);
+[[gnu::format(printf, 1, 2)]] void inc_failure(const char *fmt, ...);
 // Reports a warning on standard error; warnings are not counted.
-[[gnu::format(printf, 1, 2)]] void report_warning(const char *fmt, ...);
+[[gnu::format(printf, 1, 2)]] void inc_warning(const char *fmt, ...);
 
 // Returns str, or "(null)" for a null str.
 const char *or_null(const char *str);

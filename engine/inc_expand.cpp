@@ -52,7 +52,7 @@ void resolve_reference(std::string *out, const std::string &name, int nargs, cha
         return;
     size_t len = std::strlen(value);
     if (out->size() + len > max_text_len) {
-        report_failure("Expanded text too long, $[%s] not inserted\n", name.c_str());
+        inc_failure("Expanded text too long, $[%s] not inserted\n", name.c_str());
         return;
     }
     out->append(value, len);
@@ -117,11 +117,11 @@ bool within_limits(const char *name)
         inc_state.expansions = 0;
     if (inc_state.expansions >= max_expansions) {
         if (inc_state.expansions++ == max_expansions)
-            report_failure("Include expansion too large (%s)\n", name);
+            inc_failure("Include expansion too large (%s)\n", name);
         return false;
     }
     if (inc_state.include_depth >= max_include_depth) {
-        report_failure("Include nesting too deep (%s)\n", name);
+        inc_failure("Include nesting too deep (%s)\n", name);
         return false;
     }
     return true;
@@ -220,7 +220,7 @@ void do_exec(FILE *fp, const char *str, int nargs, char **args)
         int result = do_if(fp, rest, nargs, args);
         trace(TRACE_ALL, "do_if returned %d\n", result);
     } else {
-        report_failure("Invalid command (%s)\n", str);
+        inc_failure("Invalid command (%s)\n", str);
     }
 }
 
@@ -238,7 +238,7 @@ void do_include(FILE *outf, const char *str)
 
     int pos = find_inc(name);
     if (pos < 0) {
-        report_failure("unknown include (%s)\n", name);
+        inc_failure("unknown include (%s)\n", name);
         return;
     }
     if (!within_limits(name))

@@ -89,7 +89,7 @@ void store_macro(const std::string &name, ProdAlphaList *body)
         pending_slots.emplace(key, pending_macros.size() - 1);
         return;
     }
-    report_warning("Macro %s overridden by new version\n", name.c_str());
+    inc_warning("Macro %s overridden by new version\n", name.c_str());
     free_alpha_prodlist(old);
 }
 
@@ -179,14 +179,14 @@ void bld_inc(const char *fname)
 {
     FILE *fp = fname ? std::fopen(fname, "r") : nullptr;
     if (!fp) {
-        report_failure("Can't open include file (%s)\n", or_null(fname));
+        inc_failure("Can't open include file (%s)\n", or_null(fname));
         return;
     }
     std::string line;
     bool first = true;
     while (read_whole_line(&line, fp)) {
         if (first && has_only_cr_line_ends(line)) { // it would read as one line: refuse it
-            report_failure("Include file has only CR line ends (%s)\n", fname);
+            inc_failure("Include file has only CR line ends (%s)\n", fname);
             break;
         }
         first = false;
@@ -199,7 +199,7 @@ void bld_inc(const char *fname)
     // A library that opens but cannot be read (a directory, an I/O error) must not pass for
     // an empty one; the macros read before the error stay defined.
     if (std::ferror(fp))
-        report_failure("Can't read include file (%s)\n", fname);
+        inc_failure("Can't read include file (%s)\n", fname);
     std::fclose(fp);
     merge_pending_macros();
     if (tracing(TRACE_ALL))
