@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "driver/check.h"
 #include "driver/do_msg.h"
 #include "driver/tovrel.h"
 #include "engine/bld_html.h"
@@ -72,6 +73,9 @@ ArgResult run_option(int argc, char **argv, int *i)
     switch (letter) {
     case 'a':
         bld_all_page();
+        return ARG_DONE;
+    case 'c':
+        check_site();
         return ARG_DONE;
     case 'd':
         debugsw = !debugsw;
@@ -147,5 +151,5 @@ int main(int argc, char **argv)
         }
     }
     std::printf("%s: Terminating\n", Prog.c_str());
-    return 0;
+    return check_errors_total() > 0 ? 2 : 0;
 }

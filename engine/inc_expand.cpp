@@ -43,16 +43,19 @@ const char *arg_value(const char *name, int nargs, char **args)
 void resolve_reference(std::string *out, const std::string &name, int nargs, char **args)
 {
     const char *value;
-    if (name[0] >= '0' && name[0] <= '9')
+    if (name[0] >= '0' && name[0] <= '9') {
         value = arg_value(name.c_str(), nargs, args);
-    else
+    } else {
         value = get_val(name.c_str());
+        if (value && inc_state.checking)
+            check_reference(name.c_str());
+    }
     trace(TRACE_ALL, "get_val(%s)=%s.\n", name.c_str(), or_null(value));
     if (!value)
         return;
     size_t len = std::strlen(value);
     if (out->size() + len > max_text_len) {
-        inc_failure("Expanded text too long, $[%s] not inserted\n", name.c_str());
+        inc_failure(FAULT_TOO_LONG, name.c_str());
         return;
     }
     out->append(value, len);
@@ -117,11 +120,11 @@ bool within_limits(const char *name)
         inc_state.expansions = 0;
     if (inc_state.expansions >= max_expansions) {
         if (inc_state.expansions++ == max_expansions)
-            inc_failure("Include expansion too large (%s)\n", name);
+            inc_failure(FAULT_EXPANSION, name);
         return false;
     }
     if (inc_state.include_depth >= max_include_depth) {
-        inc_failure("Include nesting too deep (%s)\n", name);
+        inc_failure(FAULT_NESTING, name);
         return false;
     }
     return true;
@@ -200,7 +203,10 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
           fld[2], s1, s2, t, f, rval);
     int cmp = std::strcmp(s1, s2); // compares bytes as unsigned char
     bool holds = (cmp < 0 && (rval & 4)) || (cmp == 0 && (rval & 2)) || (cmp > 0 && (rval & 1));
-    std::fputs(holds ? t : f, fp ? fp : stdout);
+    const char *chosen = holds ? t : f;
+    std::fputs(chosen, fp ? fp : stdout);
+    if (inc_state.checking)
+        check_text(chosen, std::strlen(chosen));
     for (char *field : evaluated)
         std::free(field);
     return 0;
@@ -220,7 +226,7 @@ void do_exec(FILE *fp, const char *str, int nargs, char **args)
         int result = do_if(fp, rest, nargs, args);
         trace(TRACE_ALL, "do_if returned %d\n", result);
     } else {
-        inc_failure("Invalid command (%s)\n", str);
+        inc_failure(FAULT_COMMAND, str);
     }
 }
 
@@ -238,7 +244,7 @@ void do_include(FILE *outf, const char *str)
 
     int pos = find_inc(name);
     if (pos < 0) {
-        inc_failure("unknown include (%s)\n", name);
+        inc_failure(FAULT_UNKNOWN, name);
         return;
     }
     if (!within_limits(name))
@@ -246,9 +252,13 @@ void do_include(FILE *outf, const char *str)
     inc_state.expansions++;
     auto *body = static_cast<ProdAlphaList *>(incs->item[pos]);
     publish_args(nargs, args);
+    if (inc_state.checking)
+        check_enter(name, body);
     inc_state.include_depth++;
     process_include(outf, name, body, nargs, args);
     inc_state.include_depth--;
+    if (inc_state.checking)
+        check_leave();
 }
 
 void process_include(FILE *outf, const char *name, ProdAlphaList *body, int nargs, char **args)
@@ -262,6 +272,8 @@ void process_include(FILE *outf, const char *name, ProdAlphaList *body, int narg
     if (!outf)
         outf = stdout;
     for (int i = 0; body && i < body->nitems; i++) {
+        if (inc_state.checking)
+            check_body_line(i);
         const char *stored = body->item[i];
         // A line without a reference needs no evaluated copy.
         char *expanded = std::strstr(stored, "$[") ? evalstr(stored, nargs, args) : nullptr;
@@ -276,6 +288,8 @@ void process_include(FILE *outf, const char *name, ProdAlphaList *body, int narg
             trace(TRACE_ALL, "Copy: [%s]\n", line);
             std::fputs(line, outf);
             std::putc('\n', outf);
+            if (inc_state.checking)
+                check_text(line, std::strlen(line));
         }
         std::free(expanded);
     }

@@ -1,0 +1,19 @@
+// The local links of checked pages: every href or src that names no page of the input
+// directory and no file of the output directory is reported where its text comes from.
+#ifndef CHECK_LINKS_H
+#define CHECK_LINKS_H
+
+#include <cstddef>
+
+// Starts a check of links for pages in the directory subdir (may be empty) below indir and
+// outdir. The strings are copied.
+void begin_links(const char *indir, const char *outdir, const char *subdir);
+
+// Looks through len bytes of text that a page's build writes, coming from line of path,
+// and warns of each local link that leads nowhere (once for each line and link).
+void scan_links(const char *text, size_t len, const char *path, int line);
+
+// Forgets what the check of links learnt.
+void end_links();
+
+#endif
