@@ -61,20 +61,21 @@ void find_macros_left_open(std::vector<LibDiag> *out)
     for (int i = 0; incs && i < incs->nitems; i++) {
         auto *body = static_cast<const ProdAlphaList *>(incs->item[i]);
         const MacroSite *site = macro_site(body);
-        if (!site || !site->closed)
-            continue;
-        for (int j = 0; j < body->nitems; j++) {
+        bool warned = !site || !site->closed; // an open macro has a warning of its own
+        for (int j = 0; site && j < body->nitems; j++) {
             std::string name = stray_opening(body->item[j]);
             if (name.empty())
                 continue;
             int line = site->line + 1 + j;
-            check_swallowed(name.c_str(), line);
+            check_swallowed(name.c_str(), line); // for the notes of includes of name
+            if (warned)
+                continue;
+            warned = true;
             out->push_back({site->line, DIAG_WARNING,
                             "macro '" + site->name + "' is probably missing its closing line: '>" +
                                 name + "' at line " + std::to_string(line) +
                                 " names no macro and was meant to open a definition",
                             line, "'>" + name + "' is read as a line of '" + site->name + "'"});
-            break;
         }
     }
 }
