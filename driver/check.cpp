@@ -78,6 +78,7 @@ void check_page(FILE *sink, const char *name)
         close_page_input(&in);
         return;
     }
+    begin_page_links(in.path.c_str());
     int body_line = scan_header(in.fp, in.path.c_str());
     if (body_line == 0) {
         diag_inc(DIAG_ERROR, in.path.c_str(), 1, "the page file is empty: its build fails");

@@ -18,10 +18,16 @@ namespace {
 
 struct LinkState {
     std::string indir, outdir, subdir;
+    std::string page;                             // the path of the page being checked
     std::unordered_map<std::string, bool> exists; // resolved path -> found
     std::unordered_set<std::string> said;         // "path:line:link" already warned of
 };
 LinkState links;
+
+// The lookups and warned links kept at most: the links of the library's lines repeat on
+// every page, those of the pages mostly do not, so bounded sets keep the memory of a large
+// site small.
+constexpr size_t max_cached = 512;
 
 bool is_name_char(char c)
 {
@@ -112,6 +118,8 @@ bool target_exists(const std::string &path)
     bool found = stat((links.outdir + "/" + path).c_str(), &st) == 0 ||
                  (path.ends_with(".html") && stat((links.indir + "/" + path).c_str(), &st) == 0 &&
                   S_ISREG(st.st_mode));
+    if (links.exists.size() >= max_cached)
+        links.exists.clear();
     links.exists.emplace(path, found);
     return found;
 }
@@ -127,8 +135,12 @@ void judge_link(std::string_view link, const char *path, int line)
     bool inside = resolve(file, &resolved);
     if (inside && (resolved.empty() || target_exists(resolved)))
         return;
-    std::string key = std::string(path) + ":" + std::to_string(line) + ":" + std::string(link);
-    if (!links.said.insert(key).second)
+    // A library line writes the same link on every page that uses it: say it once.
+    if (links.said.size() >= max_cached) // many links from macro arguments: forget old ones
+        links.said.clear();
+    if (links.page != path &&
+        !links.said.insert(std::string(path) + ":" + std::to_string(line) + ":" + std::string(link))
+             .second)
         return;
     std::string shown(link);
     if (inside)
@@ -148,6 +160,11 @@ void begin_links(const char *indir, const char *outdir, const char *subdir)
     links.indir = indir;
     links.outdir = outdir;
     links.subdir = subdir;
+}
+
+void begin_page_links(const char *page)
+{
+    links.page = page;
 }
 
 void scan_links(const char *text, size_t len, const char *path, int line)

@@ -9,8 +9,12 @@
 // outdir. The strings are copied.
 void begin_links(const char *indir, const char *outdir, const char *subdir);
 
+// The page at path is checked next.
+void begin_page_links(const char *page);
+
 // Looks through len bytes of text that a page's build writes, coming from line of path,
-// and warns of each local link that leads nowhere (once for each line and link).
+// and warns of each local link that leads nowhere (for a line of the library, once for each
+// link).
 void scan_links(const char *text, size_t len, const char *path, int line);
 
 // Forgets what the check of links learnt.

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
-#include <deque>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -23,11 +23,33 @@ struct Frame {
     int opening_line; // of the macro's definition; 0 when unknown
 };
 
+// Copies of the page paths, packed into blocks that never move, so sites may point into them
+// and a check of many pages keeps little more than the paths' own bytes.
+struct PathStore {
+    std::vector<std::unique_ptr<char[]>> blocks;
+    size_t used = 0, size = 0;
+};
+
+// Returns a copy of path kept in store until the store goes.
+const char *keep_path(PathStore *store, const char *path)
+{
+    size_t len = std::strlen(path) + 1;
+    if (store->used + len > store->size) {
+        store->size = std::max<size_t>(len, 16384);
+        store->blocks.push_back(std::make_unique<char[]>(store->size));
+        store->used = 0;
+    }
+    char *copy = store->blocks.back().get() + store->used;
+    std::memcpy(copy, path, len);
+    store->used += len;
+    return copy;
+}
+
 struct CheckState {
     IncTextHook hook = nullptr;
     IncSite here;
     std::vector<Frame> frames;
-    std::deque<std::string> paths; // every page path of the check: sites point into them
+    PathStore paths; // every page path of the check: sites point into them
     int page = 0;
     int first_body_line = 1;
     int errors = 0;
@@ -209,10 +231,9 @@ void begin_check_inc(IncTextHook text_hook)
 
 void check_page_inc(const char *path, int body_line)
 {
-    check.paths.emplace_back(path);
     check.page++;
     check.first_body_line = body_line;
-    check.here = {check.paths.back().c_str(), 1};
+    check.here = {keep_path(&check.paths, path), 1};
     check.order_warned.clear();
 }
 
