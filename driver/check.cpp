@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -124,18 +125,23 @@ int check_pages()
             closedir(d);
         return 0;
     }
-    std::unique_ptr<FILE, decltype(&std::fclose)> sink(open_null_sink(), &std::fclose);
-    int pages = 0;
+    int kept = 0; // the page entries, their names cut at ".html", moved to the front
     for (int i = 0; i < names->nitems; ++i) {
-        char *name = names->item[i];
-        char *suffix = std::strstr(name, ".html");
+        char *suffix = std::strstr(names->item[i], ".html");
         if (suffix == nullptr)
             continue;
         *suffix = '\0';
-        check_page(sink.get(), name);
-        pages++;
+        std::swap(names->item[kept++], names->item[i]);
     }
-    return pages;
+    int all = names->nitems;
+    names->nitems = kept; // until the end of the check: every name is freed with the list
+    std::unique_ptr<FILE, decltype(&std::fclose)> sink(open_null_sink(), &std::fclose);
+    begin_links(indir.c_str(), outdir.c_str(), subdir.c_str(), names.get());
+    for (int i = 0; i < kept; ++i)
+        check_page(sink.get(), names->item[i]);
+    end_links();
+    names->nitems = all;
+    return kept;
 }
 
 } // namespace
@@ -151,9 +157,7 @@ int check_site()
                  "the input and output directories are the same: a build writes nothing");
     } else {
         check_output_dir();
-        begin_links(indir.c_str(), outdir.c_str(), subdir.c_str());
         pages = check_pages();
-        end_links();
         check_unreached_inc();
     }
     int errors, warnings;

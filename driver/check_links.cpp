@@ -18,11 +18,14 @@ namespace {
 
 struct LinkState {
     std::string indir, outdir, subdir;
-    std::string page;                             // the path of the page being checked
-    std::unordered_map<std::string, bool> exists; // resolved path -> found
-    std::unordered_set<std::string> said;         // "path:line:link" already warned of
+    std::string page;                              // the path of the page being checked
+    std::unordered_set<std::string_view> pages;    // the names of the pages, without ".html"
+    std::unordered_map<std::string, int> verdicts; // link's path -> LINK_FOUND ...
+    std::unordered_set<std::string> said;          // "path:line:link" already warned of
 };
 LinkState links;
+
+enum LinkVerdict { LINK_FOUND, LINK_MISSING, LINK_OUTSIDE };
 
 // The lookups and warned links kept at most: the links of the library's lines repeat on
 // every page, those of the pages mostly do not, so bounded sets keep the memory of a large
@@ -107,21 +110,37 @@ bool resolve(std::string_view link, std::string *path)
     return true;
 }
 
-// True when path (below the site's root) is a file or directory of the output directory,
-// or a page the input directory builds.
+// True when path (below the site's root) is a page the input directory builds, or a file or
+// directory of the output directory, or an HTML file of the input directory.
 bool target_exists(const std::string &path)
 {
-    auto known = links.exists.find(path);
-    if (known != links.exists.end())
-        return known->second;
+    std::string_view name(path);
+    if (!links.subdir.empty() && name.starts_with(links.subdir + "/"))
+        name.remove_prefix(links.subdir.size() + 1);
+    if (name.ends_with(".html") && name.find('/') == std::string_view::npos &&
+        links.pages.count(name.substr(0, name.size() - 5)) > 0)
+        return true;
     struct stat st;
-    bool found = stat((links.outdir + "/" + path).c_str(), &st) == 0 ||
-                 (path.ends_with(".html") && stat((links.indir + "/" + path).c_str(), &st) == 0 &&
-                  S_ISREG(st.st_mode));
-    if (links.exists.size() >= max_cached)
-        links.exists.clear();
-    links.exists.emplace(path, found);
-    return found;
+    return stat((links.outdir + "/" + path).c_str(), &st) == 0 ||
+           (path.ends_with(".html") && stat((links.indir + "/" + path).c_str(), &st) == 0 &&
+            S_ISREG(st.st_mode));
+}
+
+// The verdict on the link's path file (query and fragment dropped), remembered.
+int judge_path(std::string_view file)
+{
+    std::string key(file);
+    auto known = links.verdicts.find(key);
+    if (known != links.verdicts.end())
+        return known->second;
+    std::string resolved;
+    int verdict = !resolve(file, &resolved)                     ? LINK_OUTSIDE
+                  : resolved.empty() || target_exists(resolved) ? LINK_FOUND
+                                                                : LINK_MISSING;
+    if (links.verdicts.size() >= max_cached)
+        links.verdicts.clear();
+    links.verdicts.emplace(std::move(key), verdict);
+    return verdict;
 }
 
 // Judges one link value found at line of path.
@@ -130,10 +149,8 @@ void judge_link(std::string_view link, const char *path, int line)
     if (link.empty() || link[0] == '/' || link[0] == '#' || has_scheme(link) ||
         link.find("$[") != std::string_view::npos)
         return;
-    std::string_view file = link.substr(0, std::min(link.find_first_of("?#"), link.size()));
-    std::string resolved;
-    bool inside = resolve(file, &resolved);
-    if (inside && (resolved.empty() || target_exists(resolved)))
+    int verdict = judge_path(link.substr(0, std::min(link.find_first_of("?#"), link.size())));
+    if (verdict == LINK_FOUND)
         return;
     // A library line writes the same link on every page that uses it: say it once.
     if (links.said.size() >= max_cached) // many links from macro arguments: forget old ones
@@ -143,7 +160,7 @@ void judge_link(std::string_view link, const char *path, int line)
              .second)
         return;
     std::string shown(link);
-    if (inside)
+    if (verdict == LINK_MISSING)
         diag_inc(DIAG_WARNING, path, line,
                  "link '%s' leads to no page of the input directory and no file of the output "
                  "directory",
@@ -154,12 +171,15 @@ void judge_link(std::string_view link, const char *path, int line)
 
 } // namespace
 
-void begin_links(const char *indir, const char *outdir, const char *subdir)
+void begin_links(const char *indir, const char *outdir, const char *subdir,
+                 const ProdAlphaList *pages)
 {
     links = LinkState();
     links.indir = indir;
     links.outdir = outdir;
     links.subdir = subdir;
+    for (int i = 0; i < pages->nitems; i++)
+        links.pages.insert(pages->item[i]);
 }
 
 void begin_page_links(const char *page)

@@ -5,9 +5,13 @@
 
 #include <cstddef>
 
-// Starts a check of links for pages in the directory subdir (may be empty) below indir and
-// outdir. The strings are copied.
-void begin_links(const char *indir, const char *outdir, const char *subdir);
+#include "support/prodlist.h"
+
+// Starts a check of links for the pages in the directory subdir (may be empty) below indir
+// and outdir. The strings are copied; pages (the pages' names without ".html") is borrowed
+// until end_links.
+void begin_links(const char *indir, const char *outdir, const char *subdir,
+                 const ProdAlphaList *pages);
 
 // The page at path is checked next.
 void begin_page_links(const char *page);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/bld_html_internal.h"
+#include "support/util.h"
 
 namespace {
 
@@ -67,12 +68,20 @@ const char *const frame_macros[] = {"pagestart",    "pagehdr",     "pageend",
                                               va_list ap)
 {
     static const char *const kinds[] = {"error", "warning", "note"};
-    if (site.line > 0)
-        std::fprintf(stderr, "%s:%d: %s: ", site.path, site.line, kinds[kind]);
-    else
-        std::fprintf(stderr, "%s: %s: ", site.path, kinds[kind]);
-    std::vfprintf(stderr, fmt, ap); // NOLINT(clang-analyzer-valist.Uninitialized)
-    std::fputc('\n', stderr);
+    // One write for the whole line: standard error is unbuffered, and a check may say a lot.
+    std::string text = site.line > 0 ? strprintf("%s:%d: %s: ", site.path, site.line, kinds[kind])
+                                     : strprintf("%s: %s: ", site.path, kinds[kind]);
+    va_list measure;
+    va_copy(measure, ap);
+    int len =
+        std::vsnprintf(nullptr, 0, fmt, measure); // NOLINT(clang-analyzer-valist.Uninitialized)
+    va_end(measure);
+    size_t at = text.size();
+    text.resize(at + static_cast<size_t>(std::max(len, 0)) + 1);
+    std::vsnprintf(text.data() + at, text.size() - at, fmt,
+                   ap); // NOLINT(clang-analyzer-valist.Uninitialized)
+    text.back() = '\n';
+    std::fwrite(text.data(), 1, text.size(), stderr);
     if (inc_state.checking && kind == DIAG_ERROR)
         check.errors++;
     else if (inc_state.checking && kind == DIAG_WARNING)
@@ -113,7 +122,7 @@ std::string cycle_of(const char *name)
 // a note at the line where it was met.
 void report_runaway(IncFault fault, const char *subject)
 {
-    if (check.runaway_said)
+    if (check.runaway_said && !check.frames.empty()) // a page's own exec line: always said
         return;
     check.runaway_said = true;
     IncSite start = check.frames.empty() ? check.here : check.frames.front().site;
