@@ -10,13 +10,15 @@
 
 #include "driver/check.h"
 #include "driver/do_msg.h"
+#include "driver/help.h"
 #include "driver/tovrel.h"
+#include "driver/watch.h"
 #include "engine/bld_html.h"
 #include "support/util.h"
 
 namespace {
 
-enum ArgResult { ARG_DONE, ARG_EXIT, ARG_INVALID };
+enum ArgResult { ARG_DONE, ARG_EXIT, ARG_INVALID, ARG_FAILED };
 
 // True when s is ".exe" in any case of its letters.
 bool is_exe_suffix(const char *s)
@@ -83,12 +85,17 @@ ArgResult run_option(int argc, char **argv, int *i)
     case 'u':
         bld_upd_pages();
         return ARG_DONE;
+    case 'w':
+        return watch_site(argc - 1 - *i) == 0 ? ARG_EXIT : ARG_FAILED;
     case 'h':
         do_msg(Usage, Prog.c_str());
         do_msg(Help, Prog.c_str());
         return ARG_EXIT;
+    case '-': // only the whole arguments --help and --version
+        return run_long_option(argv[*i], Prog.c_str()) ? ARG_EXIT : ARG_INVALID;
     case 'i':
     case 'o':
+    case 'p':
     case 's':
     case 'v':
         break;
@@ -104,6 +111,8 @@ ArgResult run_option(int argc, char **argv, int *i)
         outdir = value;
     else if (letter == 's')
         sitename = value;
+    else if (letter == 'p')
+        return set_preview_address(value) == 0 ? ARG_DONE : ARG_FAILED;
     else
         set_verbosity(value);
     return ARG_DONE;
@@ -131,6 +140,9 @@ int main(int argc, char **argv)
     std::set_new_handler(die_out_of_memory);
     Prog = program_name(argc > 0 && argv[0] != nullptr ? argv[0] : "tovrel");
     set_verbose_inc(verbose);
+    // First, they need no site: no library is loaded, so none is reported missing.
+    if (argc > 1 && run_long_option(argv[1], Prog.c_str()))
+        return 0;
     bld_inc("include/include.txt");
     if (argc <= 1) {
         do_interact();
@@ -144,6 +156,8 @@ int main(int argc, char **argv)
         ArgResult result = run_option(argc, argv, &i);
         if (result == ARG_EXIT)
             return 0;
+        if (result == ARG_FAILED)
+            return 2;
         if (result == ARG_INVALID) {
             std::fprintf(stderr, "%s: Invalid option (%s)\n", Prog.c_str(), argv[i]);
             do_msg(Usage, Prog.c_str());
