@@ -80,10 +80,12 @@ TEST(CheckMode, EachMistakeIsReportedAtItsLine)
              "depends on the build order (-u or a one-page build gives another)\n" +
              lib + "14: note: $[colour] is set here\n",
          "2 pages checked: 0 errors, 1 warnings\n"},
-        {{"", {{"a.html", "T\n>SubLink|x|y\n"}}},
+        {{"", {{"a.html", "T\n>SubLink|x|y\n  ]PageEnd\n"}}},
          "in/a.html:2: warning: sub-link line among the header lines is copied as text: is the "
+         "empty line after the title missing?\n"
+         "in/a.html:3: warning: include line among the header lines is copied as text: is the "
          "empty line after the title missing?\n",
-         "1 pages checked: 0 errors, 1 warnings\n"},
+         "1 pages checked: 0 errors, 2 warnings\n"},
         {{">Img\n<img src=\"$[1]\">\n>\n",
           {{"a.html",
             "T\n\n<a href='b.html#top'>b</a> <a href=\"x/../c.html?q\">c</a>\n>Img|d.png\n"
@@ -138,6 +140,19 @@ TEST(CheckMode, DirectoriesABuildCannotUse)
     EXPECT_EQ(r.out, "1 pages checked: 0 errors, 0 warnings\n0 pages checked: 1 errors, 0 "
                      "warnings\n1 pages checked: 1 errors, 0 warnings\n" +
                          std::string(terminating));
+    EXPECT_EQ(r.status, 2);
+
+    if (!file_modes_obeyed(box.root)) {
+        std::fprintf(stderr, "skipped: permission bits are not obeyed here\n");
+        return;
+    }
+    chmod((box.site + "/out").c_str(), 0555);
+    RunSpec job;
+    job.args = {"-c"};
+    job.obey_file_modes = true;
+    r = run_tovrel(box, job);
+    chmod((box.site + "/out").c_str(), 0755);
+    EXPECT_EQ(r.err, "out: error: the output directory cannot be written: Permission denied\n");
     EXPECT_EQ(r.status, 2);
 }
 
