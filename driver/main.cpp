@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "driver/check.h"
 #include "driver/do_msg.h"
 #include "driver/help.h"
 #include "driver/signals.h"
@@ -79,6 +80,9 @@ ArgResult run_option(int argc, char **argv, int *i)
     switch (letter) {
     case 'a':
         bld_all_page();
+        return ARG_DONE;
+    case 'c':
+        check_site();
         return ARG_DONE;
     case 'd':
         debugsw = !debugsw;
@@ -177,5 +181,5 @@ int main(int argc, char **argv)
         }
     }
     std::printf("%s: Terminating\n", Prog.c_str());
-    return flush_standard_output(run_status());
+    return flush_standard_output(check_errors_total() > 0 ? 2 : run_status());
 }

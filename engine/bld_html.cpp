@@ -44,16 +44,32 @@ void trace_out(int level, const char *fmt, ...)
     va_end(ap);
 }
 
-void report_failure(const char *fmt, ...)
+void inc_failure(IncFault fault, const char *subject)
 {
+    // Each message is its subject between two fixed texts.
+    static const struct {
+        const char *before, *after;
+    } messages[] = {
+        {"Can't open include file (", ")\n"},
+        {"Can't read include file (", ")\n"},
+        {"Include file has only CR line ends (", ")\n"},
+        {"unknown include (", ")\n"},
+        {"Include nesting too deep (", ")\n"},
+        {"Include expansion too large (", ")\n"},
+        {"Expanded text too long, $[", "] not inserted\n"},
+        {"Invalid command (", ")\n"},
+    };
     inc_state.failures++;
-    va_list ap;
-    va_start(ap, fmt);
-    write_formatted(stderr, fmt, ap);
-    va_end(ap);
+    if (inc_state.checking) {
+        check_fault(fault, subject);
+        return;
+    }
+    std::fputs(messages[fault].before, stderr);
+    std::fputs(subject, stderr);
+    std::fputs(messages[fault].after, stderr);
 }
 
-void report_warning(const char *fmt, ...)
+void inc_warning(const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);

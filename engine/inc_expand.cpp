@@ -43,16 +43,19 @@ const char *arg_value(const char *name, int nargs, char **args)
 void resolve_reference(std::string *out, const std::string &name, int nargs, char **args)
 {
     const char *value;
-    if (name[0] >= '0' && name[0] <= '9')
+    if (name[0] >= '0' && name[0] <= '9') {
         value = arg_value(name.c_str(), nargs, args);
-    else
+    } else {
         value = get_val(name.c_str());
+        if (value && inc_state.checking)
+            check_reference(name.c_str());
+    }
     trace(TRACE_ALL, "get_val(%s)=%s.\n", name.c_str(), or_null(value));
     if (!value)
         return;
     size_t len = std::strlen(value);
     if (out->size() + len > max_text_len) {
-        report_failure("Expanded text too long, $[%s] not inserted\n", name.c_str());
+        inc_failure(FAULT_TOO_LONG, name.c_str());
         return;
     }
     out->append(value, len);
@@ -119,12 +122,12 @@ bool within_limits(const char *name)
     }
     if (inc_state.expansions >= max_expansions) {
         if (inc_state.expansions++ == max_expansions)
-            report_failure("Include expansion too large (%s)\n", name);
+            inc_failure(FAULT_EXPANSION, name);
         return false;
     }
     if (inc_state.include_depth >= max_include_depth) {
         if (!inc_state.nesting_reported)
-            report_failure("Include nesting too deep (%s)\n", name);
+            inc_failure(FAULT_NESTING, name);
         inc_state.nesting_reported = true;
         return false;
     }
@@ -208,6 +211,8 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
     const char *chosen = holds ? t : f;
     count_page_output(std::strlen(chosen));
     std::fputs(chosen, fp ? fp : stdout);
+    if (inc_state.checking)
+        check_text(chosen, std::strlen(chosen));
     for (char *field : evaluated)
         std::free(field);
     return 0;
@@ -227,7 +232,7 @@ void do_exec(FILE *fp, const char *str, int nargs, char **args)
         int result = do_if(fp, rest, nargs, args);
         trace(TRACE_ALL, "do_if returned %d\n", result);
     } else {
-        report_failure("Invalid command (%s)\n", str);
+        inc_failure(FAULT_COMMAND, str);
     }
 }
 
@@ -245,7 +250,7 @@ void do_include(FILE *outf, const char *str)
 
     int pos = find_inc(name);
     if (pos < 0) {
-        report_failure("unknown include (%s)\n", name);
+        inc_failure(FAULT_UNKNOWN, name);
         return;
     }
     if (!within_limits(name))
@@ -253,9 +258,13 @@ void do_include(FILE *outf, const char *str)
     inc_state.expansions++;
     auto *body = static_cast<ProdAlphaList *>(incs->item[pos]);
     publish_args(nargs, args);
+    if (inc_state.checking)
+        check_enter(name, body);
     inc_state.include_depth++;
     process_include(outf, name, body, nargs, args);
     inc_state.include_depth--;
+    if (inc_state.checking)
+        check_leave();
 }
 
 void process_include(FILE *outf, const char *name, ProdAlphaList *body, int nargs, char **args)
@@ -269,6 +278,8 @@ void process_include(FILE *outf, const char *name, ProdAlphaList *body, int narg
     if (!outf)
         outf = stdout;
     for (int i = 0; body && i < body->nitems && !inc_state.page_stopped; i++) {
+        if (inc_state.checking)
+            check_body_line(i);
         const char *stored = body->item[i];
         // A line without a reference needs no evaluated copy.
         char *expanded = std::strstr(stored, "$[") ? evalstr(stored, nargs, args) : nullptr;
@@ -284,6 +295,8 @@ void process_include(FILE *outf, const char *name, ProdAlphaList *body, int narg
             count_page_output(std::strlen(line) + 1);
             std::fputs(line, outf);
             std::putc('\n', outf);
+            if (inc_state.checking)
+                check_text(line, std::strlen(line));
         }
         std::free(expanded);
     }

@@ -3,6 +3,7 @@
 #include "engine/bld_html.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -23,6 +24,12 @@ namespace {
 
 constexpr int minc = 500;  // initial capacity of incs and vars
 constexpr int delta = 500; // growth step of incs and vars
+
+// What the loader noted of the library, for check mode.
+std::string loaded_path;
+std::vector<LibFinding> findings;
+std::unordered_map<const ProdAlphaList *, MacroSite> sites;
+std::unordered_map<std::string, int> defined_at; // lower-cased name -> its opening line
 
 void init_ndx()
 {
@@ -52,17 +59,28 @@ void cut_at_line_end(std::string *text)
     text->resize(end);
 }
 
-// Reads body lines up to the closing line (a lone '>') into body.
-// Returns 0 when the closing line ended it, 1 at end of file.
-int read_macro_body(FILE *fp, ProdAlphaList *body, const std::string &name)
+// True when line is '>' followed by nothing but blanks: it looks like a closing line but is
+// not one.
+bool is_blank_close(const std::string &line)
+{
+    return line.size() > 1 && line[0] == '>' &&
+           line.find_first_not_of(" \t", 1) == std::string::npos;
+}
+
+// Reads body lines up to the closing line (a lone '>') into body; *lineno counts the lines
+// read. Returns 0 when the closing line ended it, 1 at end of file.
+int read_macro_body(FILE *fp, ProdAlphaList *body, const std::string &name, int *lineno)
 {
     std::string line;
     while (read_whole_line(&line, fp)) {
+        ++*lineno;
         cut_at_line_end(&line);
         if (line.size() == 1 && line[0] == '>') {
             trace(TRACE_ALL, "Macro (%s) w/ %d lines\n", name.c_str(), body->nitems);
             return 0;
         }
+        if (is_blank_close(line))
+            findings.push_back({LIB_BLANK_CLOSE, *lineno, 0, name});
         append_alpha_prodlist(body, xstrdup(line.c_str()));
     }
     return 1;
@@ -74,10 +92,15 @@ int read_macro_body(FILE *fp, ProdAlphaList *body, const std::string &name)
 std::vector<std::pair<char *, ProdAlphaList *>> pending_macros;
 std::unordered_map<std::string_view, size_t> pending_slots;
 
-// Stores body under name; a replaced definition is released with a message.
-void store_macro(const std::string &name, ProdAlphaList *body)
+// Stores body under name, opened at line; a replaced definition is released with a message.
+void store_macro(const std::string &name, ProdAlphaList *body, int line)
 {
     trace(TRACE_STORE, "Storing macro [%s]\n", name.c_str());
+    auto [earlier, first] = defined_at.try_emplace(name, line);
+    if (!first) {
+        findings.push_back({LIB_TWICE, line, earlier->second, name});
+        earlier->second = line;
+    }
     ProdAlphaList *old;
     int pos = bsearch_aptr_prodlist(incs, name.c_str());
     auto pending = pending_slots.find(name);
@@ -93,7 +116,8 @@ void store_macro(const std::string &name, ProdAlphaList *body)
         pending_slots.emplace(key, pending_macros.size() - 1);
         return;
     }
-    report_warning("Macro %s overridden by new version\n", name.c_str());
+    inc_warning("Macro %s overridden by new version\n", name.c_str());
+    sites.erase(old);
     free_alpha_prodlist(old);
 }
 
@@ -129,9 +153,10 @@ void merge_pending_macros()
     pending_slots.clear();
 }
 
-// Reads one macro body from fp (just after its opening line) and stores it under iname.
-// Returns 0 when a closing line ended the body, 1 at end of file, -1 for a null iname.
-int parse_inc(FILE *fp, const char *iname)
+// Reads one macro body from fp (just after its opening line, line *lineno) and stores it
+// under iname. Returns 0 when a closing line ended the body, 1 at end of file, -1 for a null
+// iname.
+int parse_inc(FILE *fp, const char *iname, int *lineno)
 {
     if (!iname) {
         trace_out(TRACE_ALL, "Invalid iname (NULL) to parse_inc\n");
@@ -144,10 +169,14 @@ int parse_inc(FILE *fp, const char *iname)
     ProdAlphaList *body = create_alpha_prodlist(10);
     if (!body)
         die_out_of_memory();
-    int result = read_macro_body(fp, body, name);
+    int line = *lineno;
+    int result = read_macro_body(fp, body, name, lineno);
     if (tracing(TRACE_ALL) && name == "sublink")
         display_alpha_prodlist(body);
-    store_macro(name, body);
+    if (result != 0)
+        findings.push_back({LIB_UNCLOSED, line, 0, iname});
+    sites[body] = MacroSite{iname, line, result == 0, false};
+    store_macro(name, body, line);
     return result;
 }
 
@@ -166,14 +195,16 @@ FILE *open_library(const char *fname)
 {
     int fd = fname ? open(fname, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY) : -1;
     if (fd < 0) {
-        report_failure("Can't open include file (%s)\n", or_null(fname));
+        findings.push_back({LIB_OPEN, 0, 0, std::strerror(errno)});
+        inc_failure(FAULT_OPEN, or_null(fname));
         return nullptr;
     }
     struct stat st;
     FILE *fp = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "r") : nullptr;
     if (!fp) {
         close(fd);
-        report_failure("Can't read include file (%s)\n", fname);
+        findings.push_back({LIB_READ, 0, 0, "not a regular file"});
+        inc_failure(FAULT_READ, fname);
     }
     return fp;
 }
@@ -195,33 +226,58 @@ void free_macros()
     }
     free_aptr_prodlist(incs);
     incs = nullptr;
+    loaded_path.clear();
+    findings.clear();
+    sites.clear();
+    defined_at.clear();
+}
+
+const char *library_path()
+{
+    return loaded_path.c_str();
+}
+
+const std::vector<LibFinding> &library_findings()
+{
+    return findings;
+}
+
+MacroSite *macro_site(const ProdAlphaList *body)
+{
+    auto it = sites.find(body);
+    return it == sites.end() ? nullptr : &it->second;
 }
 
 void bld_inc(const char *fname)
 {
+    loaded_path = or_null(fname);
     FILE *fp = open_library(fname);
     if (!fp)
         return;
     std::string line;
-    bool first = true;
+    int lineno = 0;
     while (read_whole_line(&line, fp)) {
-        if (first && line.starts_with("\xEF\xBB\xBF")) // a byte-order mark is no text
+        if (++lineno == 1 && line.starts_with("\xEF\xBB\xBF")) // a byte-order mark is no text
             line.erase(0, 3);
-        if (first && has_only_cr_line_ends(line)) { // it would read as one line: refuse it
-            report_failure("Include file has only CR line ends (%s)\n", fname);
+        if (lineno == 1 && has_only_cr_line_ends(line)) { // it would read as one line
+            findings.push_back({LIB_CR_ONLY, 0, 0, ""});
+            inc_failure(FAULT_CR_ONLY, fname);
             break;
         }
-        first = false;
         if (line.empty() || line[0] != '>')
             continue;
         cut_at_line_end(&line);
-        if (parse_inc(fp, line.c_str() + 1) != 0)
+        if (is_blank_close(line))
+            findings.push_back({LIB_BLANK_CLOSE, lineno, 0, ""});
+        if (parse_inc(fp, line.c_str() + 1, &lineno) != 0)
             break;
     }
     // A library that opens but cannot be read (a directory, an I/O error) must not pass for
     // an empty one; the macros read before the error stay defined.
-    if (std::ferror(fp))
-        report_failure("Can't read include file (%s)\n", fname);
+    if (std::ferror(fp)) {
+        findings.push_back({LIB_READ, 0, 0, std::strerror(errno)});
+        inc_failure(FAULT_READ, fname);
+    }
     std::fclose(fp);
     merge_pending_macros();
     if (tracing(TRACE_ALL))

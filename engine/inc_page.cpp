@@ -23,7 +23,8 @@ bool is_marker(char c)
 // line end.
 void run_exec_line(FILE *outf, std::string *line, size_t at)
 {
-    std::fprintf(stderr, "Executing include (%s)\n", line->c_str() + at);
+    if (!inc_state.checking) // a check says only what is wrong
+        std::fprintf(stderr, "Executing include (%s)\n", line->c_str() + at);
     if (!line->empty() && line->back() == '\n') {
         line->pop_back();
         if (!line->empty() && line->back() == '\r')
@@ -56,7 +57,10 @@ void bld_html(FILE *outf, FILE *inf)
     if (!outf)
         outf = stdout;
     std::string line;
+    IncSite *site = check_here();
+    int lineno = check_first_body_line() - 1;
     while (!inc_state.page_stopped && read_whole_line(&line, inf)) {
+        site->line = ++lineno;
         size_t at = line.find_first_not_of(" \t");
         if (at != std::string::npos && is_marker(line[at])) {
             if (at + 1 < line.size() && line[at + 1] == '!')
@@ -67,7 +71,10 @@ void bld_html(FILE *outf, FILE *inf)
         }
         count_page_output(line.size());
         std::fwrite(line.data(), 1, line.size(), outf);
+        if (inc_state.checking)
+            check_text(line.data(), line.size());
     }
+    site->line = 1; // what the build includes itself stands at the page's first line
 }
 
 void find_smenu(FILE *outf, FILE *inf)
@@ -75,17 +82,21 @@ void find_smenu(FILE *outf, FILE *inf)
     if (!inf)
         return;
     std::rewind(inf);
+    IncSite *site = check_here();
+    site->line = 1;
     do_include(outf, "SubMenuStart");
     std::string line;
     std::string item;
     size_t bar;
-    while (read_whole_line(&line, inf)) {
+    for (int lineno = 1; read_whole_line(&line, inf); lineno++) {
         if (!is_sublink_line(line, &bar))
             continue;
+        site->line = lineno;
         item.assign("SubMenuItem");
         item.append(line, bar, std::string::npos);
         do_include(outf, item.c_str());
     }
+    site->line = 1;
     do_include(outf, "SubMenuEnd");
 }
 
