@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include "temp_dir.h"
+#include "text_lines.h"
 
 // A temporary directory: root holds the captured streams, site is where tovrel runs.
 struct Sandbox {
@@ -115,17 +116,7 @@ inline std::vector<std::string> dir_names(const std::string &dir)
 // The lines of err without the engine's traces of a verbose run (process_include, do_if).
 inline std::string without_traces(const std::string &err)
 {
-    std::string kept;
-    size_t start = 0;
-    while (start < err.size()) {
-        size_t end = err.find('\n', start);
-        end = end == std::string::npos ? err.size() : end + 1;
-        std::string line = err.substr(start, end - start);
-        if (line.rfind("process_include(", 0) != 0 && line.rfind("do_if", 0) != 0)
-            kept += line;
-        start = end;
-    }
-    return kept;
+    return lines_starting(err, {"process_include(", "do_if"}, false);
 }
 
 // Drops, for this process and whatever it runs, the capabilities that let root read and write

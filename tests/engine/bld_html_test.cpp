@@ -14,6 +14,7 @@
 #include "child_run.h"
 #include "engine_fixture.h"
 #include "support/util.h"
+#include "text_lines.h"
 
 namespace {
 
@@ -42,23 +43,6 @@ void run_body(FILE *out, const std::vector<const char *> &lines, int nargs = 0,
         append_alpha_prodlist(body, xstrdup(line));
     process_include(out, "t", body, nargs, args);
     free_alpha_prodlist(body);
-}
-
-// The lines of text that begin with one of prefixes.
-std::string lines_starting(const std::string &text, const std::vector<std::string> &prefixes)
-{
-    std::string kept;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        end = end == std::string::npos ? text.size() : end + 1;
-        std::string line = text.substr(at, end - at);
-        for (const std::string &prefix : prefixes)
-            if (line.compare(0, prefix.size(), prefix) == 0)
-                kept += line;
-        at = end;
-    }
-    return kept;
 }
 
 const char *const arg_probe = "[$[arg1]|$[arg2]|$[arg3]|$[arg4]|$[nargs]]\n";
