@@ -11,6 +11,7 @@
 #include "driver/do_msg.h"
 #include "driver/tovrel.h"
 #include "engine/bld_html.h"
+#include "support/gather.h"
 #include "support/util.h"
 
 namespace {
@@ -127,6 +128,7 @@ void build_page_argument(const char *arg)
 int main(int argc, char **argv)
 {
     std::set_new_handler(die_out_of_memory);
+    gather_stderr();
     Prog = program_name(argc > 0 && argv[0] != nullptr ? argv[0] : "tovrel");
     set_verbose_inc(verbose);
     bld_inc("include/include.txt");

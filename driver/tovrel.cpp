@@ -15,6 +15,7 @@
 
 #include "engine/bld_html.h"
 #include "support/dir.h"
+#include "support/gather.h"
 #include "support/prodlist.h"
 #include "support/read_line.h"
 
@@ -337,10 +338,16 @@ void build_listed_pages(const std::string &dir, bool outdated_only)
             close(fd);
 }
 
+// Writes what the page gathered for standard error when its build ends, however it ends.
+struct GatheredFlush {
+    ~GatheredFlush() { flush_gathered(); }
+};
+
 } // namespace
 
 void tovrel(const char *fname)
 {
+    GatheredFlush flush_at_end;
     if (verbose > 0)
         std::printf("Building page %s ...\n", fname);
     if (check_dir() != 0)
