@@ -340,7 +340,10 @@ void build_listed_pages(const std::string &dir, bool outdated_only)
 
 // Writes what the page gathered for standard error when its build ends, however it ends.
 struct GatheredFlush {
-    ~GatheredFlush() { flush_gathered(); }
+    ~GatheredFlush()
+    {
+        flush_gathered();
+    }
 };
 
 } // namespace
