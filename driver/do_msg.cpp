@@ -59,14 +59,14 @@ void do_msg(const char *const *msg, const char *prog)
         print_table_line(*msg, prog != nullptr ? prog : "");
 }
 
-// Prints prompt and waits for one line on standard input; the answer, of any length, is
-// discarded. End of input ends the wait too.
-static void pause_for_enter(const char *prompt)
+int pause_for_enter(const char *prompt)
 {
     std::fputs(prompt, stdout);
     std::fflush(stdout);
     std::string answer;
-    read_whole_line(&answer, stdin);
+    if (!read_whole_line(&answer, stdin) || answer.empty())
+        return EOF;
+    return static_cast<unsigned char>(answer[0]);
 }
 
 void print_list(int n, char **list)

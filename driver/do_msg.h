@@ -8,6 +8,10 @@ extern const char *const Help[];
 
 // Prints each string of msg up to its null entry to standard output, with prog for its %s.
 void do_msg(const char *const *msg, const char *prog);
+// Prints prompt to standard output and waits for one line of standard input, which is
+// discarded whatever its length. Returns the answer's first character (the line feed of an
+// empty answer), or EOF at the end of input.
+int pause_for_enter(const char *prompt);
 // Prints the first n strings of list numbered from 0, pausing after every 20th.
 void print_list(int n, char **list);
 

@@ -9,28 +9,19 @@
 #include <cstring>
 #include <utility>
 
-// --- helpers shared by every kind ---
+// Every kind is the frame (nitems, maxitems, delta) followed by one or two arrays of equal
+// capacity, so each step is written once below as a template over the record type; a kind
+// names its arrays by pointers to members, in the order they are allocated or released.
+namespace {
 
-// Returns a new array of n slots of size bytes, or nullptr (also when n <= 0: no array).
-static void *new_array(int n, size_t size)
-{
-    return n > 0 ? std::malloc(static_cast<size_t>(n) * size) : nullptr;
-}
-
-// Reallocates (or allocates) an array to m slots; dies when memory is short.
-static void *resize_array(void *array, int m, size_t size)
-{
-    return xrealloc(array, static_cast<size_t>(m > 0 ? m : 1) * size);
-}
-
-static int initial_delta(int nitems)
+int initial_delta(int nitems)
 {
     return nitems > 0 ? nitems : 10;
 }
 
 // Capacity after one growth step. A step of 0 or less (delta is a public field) counts as 10,
 // and the result always leaves room for one more item, so a full list can never overflow.
-static int grown_capacity(int maxitems, int step, int nitems)
+int grown_capacity(int maxitems, int step, int nitems)
 {
     long long cap = maxitems;
     long long by = step > 0 ? step : 10;
@@ -43,441 +34,355 @@ static int grown_capacity(int maxitems, int step, int nitems)
 }
 
 // A capacity asked for below the items in use would drop them; it is raised to nitems.
-static int kept_capacity(int m, int nitems)
+int kept_capacity(int m, int nitems)
 {
     return m < nitems ? nitems : m;
 }
 
 // Byte-wise order of two strings; a null string sorts before every string.
-static int compare_strings(const char *a, const char *b)
+int compare_strings(const char *a, const char *b)
 {
     if (!a || !b)
         return (a != nullptr) - (b != nullptr);
     return std::strcmp(a, b);
 }
 
-static const char *shown(const char *s)
+const char *shown(const char *s)
 {
     return s ? s : "(null)";
 }
 
 // Pointers are shown in full hexadecimal, whatever their width.
-static unsigned long pointer_bits(const void *p)
+unsigned long pointer_bits(const void *p)
 {
     return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(p));
 }
 
-static bool show_list_head(const void *list, int nitems)
+// Returns a new list with n slots in each array (no arrays when n <= 0), or nullptr with
+// nothing left allocated.
+template <class L, class... T> L *create_list(int n, T *L::*...arrays)
+{
+    auto *list = static_cast<L *>(std::malloc(sizeof(L)));
+    if (!list)
+        return nullptr;
+    size_t slots = n > 0 ? static_cast<size_t>(n) : 0;
+    ((list->*arrays = slots ? static_cast<T *>(std::malloc(slots * sizeof(T))) : nullptr), ...);
+    if (slots && !((list->*arrays != nullptr) && ...)) {
+        (std::free(list->*arrays), ...);
+        std::free(list);
+        return nullptr;
+    }
+    list->nitems = 0;
+    list->maxitems = n;
+    list->delta = initial_delta(n);
+    return list;
+}
+
+// Sets every array to m slots (allocating those that do not exist yet) and maxitems to m;
+// dies when memory is short.
+template <class L, class... T> void set_capacity(L *list, int m, T *L::*...arrays)
+{
+    size_t bytes = static_cast<size_t>(m > 0 ? m : 1);
+    ((list->*arrays = static_cast<T *>(xrealloc(list->*arrays, bytes * sizeof(T)))), ...);
+    list->maxitems = m;
+}
+
+// The resize of every kind but ProdANumList: never below nitems; a null list is passed over.
+template <class L, class... T> L *resize_list(L *list, int m, T *L::*...arrays)
+{
+    if (list)
+        set_capacity(list, kept_capacity(m, list->nitems), arrays...);
+    return list;
+}
+
+// Opens slot (0 to nitems) in every array for an entry the caller then stores: grows the list
+// by step when it is full, moves the entries from slot on up by one and counts the new one.
+template <class L, class... T> void open_slot(L *list, int slot, int step, T *L::*...arrays)
+{
+    if (list->nitems >= list->maxitems)
+        set_capacity(list, grown_capacity(list->maxitems, step, list->nitems), arrays...);
+    size_t tail = static_cast<size_t>(list->nitems - slot);
+    (std::memmove(list->*arrays + slot + 1, list->*arrays + slot, tail * sizeof(T)), ...);
+    list->nitems++;
+}
+
+// Writes the count line, then show_item(i) for every slot; a null list gets a line of its own.
+template <class L, class Show> void display_list(const L *list, Show show_item)
 {
     if (!list) {
         std::fputs("display_list: Empty list\n", stdout);
-        return false;
+        return;
     }
-    std::printf("%d Items in list:\n", nitems);
-    return true;
+    std::printf("%d Items in list:\n", list->nitems);
+    for (int i = 0; i < list->nitems; i++)
+        show_item(i);
 }
+
+// Releases the non-null entries of the owned arrays, slot by slot; keeps the capacity.
+template <class L, class... T> void clear_list(L *list, T *L::*...owned)
+{
+    if (!list)
+        return;
+    for (int i = 0; i < list->nitems; i++)
+        (std::free((list->*owned)[i]), ...);
+    list->nitems = 0;
+}
+
+// Releases the arrays and the record (the entries are the kind's clear's business).
+template <class L, class... T> void free_list(L *list, T *L::*...arrays)
+{
+    if (!list)
+        return;
+    (std::free(list->*arrays), ...);
+    std::free(list);
+}
+
+// What halving leaves of slots 0 to nitems-1: the window low..high to scan, and the probed
+// slot found equal to the sought entry (hit), else -1.
+struct Window {
+    int low;
+    int high;
+    int hit;
+};
+
+// Halves the window while it holds 12 or more slots; order(i) compares the sought entry with
+// slot i. The probed slot stays inside the window.
+template <class Order> Window halve_window(int nitems, Order order)
+{
+    Window w{0, nitems - 1, -1};
+    while (w.high - w.low > 10) {
+        int mid = w.low + (w.high - w.low) / 2;
+        int cmp = order(mid);
+        if (cmp == 0) {
+            w.hit = mid;
+            break;
+        }
+        (cmp > 0 ? w.low : w.high) = mid;
+    }
+    return w;
+}
+
+// Returns the slot order(i) finds equal, or -1: halving, then a scan of the window. The
+// pointer list's scan ends at the first greater entry (stop_past); the keyed table's reads
+// the whole window.
+template <class Order> int search_slots(int nitems, Order order, bool stop_past)
+{
+    Window w = halve_window(nitems, order);
+    if (w.hit >= 0)
+        return w.hit;
+    for (int i = w.low; i <= w.high; i++) {
+        int cmp = order(i);
+        if (cmp == 0)
+            return i;
+        if (cmp < 0 && stop_past)
+            return -1;
+    }
+    return -1;
+}
+
+// The first slot of the window whose entry does not sort below the sought one, high + 1 when
+// none; stored(i) compares slot i with the sought entry, the stored one first.
+template <class Stored> int first_not_below(Window w, Stored stored)
+{
+    int slot = w.low;
+    while (slot <= w.high && stored(slot) < 0)
+        slot++;
+    return slot;
+}
+
+} // namespace
 
 // --- ProdAlphaList ---
 
 ProdAlphaList *create_alpha_prodlist(int nitems)
 {
-    auto *list = static_cast<ProdAlphaList *>(std::malloc(sizeof(ProdAlphaList)));
-    if (!list)
-        return nullptr;
-    list->item = static_cast<char **>(new_array(nitems, sizeof(char *)));
-    if (nitems > 0 && !list->item) {
-        std::free(list);
-        return nullptr;
-    }
-    list->nitems = 0;
-    list->maxitems = nitems;
-    list->delta = initial_delta(nitems);
-    return list;
-}
-
-static void grow_alpha_prodlist(ProdAlphaList *list, int step)
-{
-    resize_alpha_prodlist(list, grown_capacity(list->maxitems, step, list->nitems));
+    return create_list(nitems, &ProdAlphaList::item);
 }
 
 void append_alpha_prodlist(ProdAlphaList *list, char *str)
 {
     if (!list)
         return;
-    if (list->nitems >= list->maxitems)
-        grow_alpha_prodlist(list, list->delta);
-    list->item[list->nitems++] = str;
+    open_slot(list, list->nitems, list->delta, &ProdAlphaList::item);
+    list->item[list->nitems - 1] = str;
 }
 
 void insert_sorted_alpha_prodlist(ProdAlphaList *list, char *str)
 {
     if (!list)
         return;
-    int slot = 0;
-    for (; slot < list->nitems; slot++) {
-        int cmp = compare_strings(str, list->item[slot]);
-        if (cmp == 0)
-            return; // already there: str stays the caller's
-        if (cmp < 0)
-            break;
-    }
-    if (list->nitems >= list->maxitems)
-        grow_alpha_prodlist(list, 10);
-    std::memmove(list->item + slot + 1, list->item + slot,
-                 static_cast<size_t>(list->nitems - slot) * sizeof(char *));
+    auto stored = [list, str](int i) { return compare_strings(list->item[i], str); };
+    int slot = first_not_below(Window{0, list->nitems - 1, -1}, stored);
+    if (slot < list->nitems && stored(slot) == 0)
+        return; // already there: str stays the caller's
+    open_slot(list, slot, 10, &ProdAlphaList::item);
     list->item[slot] = str;
-    list->nitems++;
 }
 
 void resize_alpha_prodlist(ProdAlphaList *list, int m)
 {
-    if (!list)
-        return;
-    m = kept_capacity(m, list->nitems);
-    list->item = static_cast<char **>(resize_array(list->item, m, sizeof(char *)));
-    list->maxitems = m;
+    resize_list(list, m, &ProdAlphaList::item);
 }
 
 void display_alpha_prodlist(const ProdAlphaList *list)
 {
-    if (!show_list_head(list, list ? list->nitems : 0))
-        return;
-    for (int i = 0; i < list->nitems; i++)
-        std::printf("Item %3d: %s\n", i + 1, shown(list->item[i]));
+    display_list(list,
+                 [list](int i) { std::printf("Item %3d: %s\n", i + 1, shown(list->item[i])); });
 }
 
 void clear_alpha_prodlist(ProdAlphaList *list)
 {
-    if (!list)
-        return;
-    for (int i = 0; i < list->nitems; i++)
-        std::free(list->item[i]);
-    list->nitems = 0;
+    clear_list(list, &ProdAlphaList::item);
 }
 
 void free_alpha_prodlist(ProdAlphaList *list)
 {
-    if (!list)
-        return;
     clear_alpha_prodlist(list);
-    std::free(list->item);
-    std::free(list);
+    free_list(list, &ProdAlphaList::item);
 }
 
 // --- ProdAPtrList ---
 
 ProdAPtrList *create_aptr_prodlist(int nitems)
 {
-    auto *list = static_cast<ProdAPtrList *>(std::malloc(sizeof(ProdAPtrList)));
-    if (!list)
-        return nullptr;
-    list->key = static_cast<char **>(new_array(nitems, sizeof(char *)));
-    list->item = static_cast<void **>(new_array(nitems, sizeof(void *)));
-    if (nitems > 0 && (!list->key || !list->item)) {
-        std::free(list->key);
-        std::free(list->item);
-        std::free(list);
-        return nullptr;
-    }
-    list->nitems = 0;
-    list->maxitems = nitems;
-    list->delta = initial_delta(nitems);
-    return list;
-}
-
-// Narrows [*low, *high] by halving until at most 11 keys remain. Returns the slot holding
-// key when a probe hits it, else -1.
-static int halve_aptr_window(const ProdAPtrList *list, const char *key, int *low, int *high)
-{
-    while (*high - *low > 10) {
-        int mid = *low + (*high - *low) / 2;
-        int cmp = compare_strings(key, list->key[mid]);
-        if (cmp == 0)
-            return mid;
-        if (cmp > 0)
-            *low = mid;
-        else
-            *high = mid;
-    }
-    return -1;
+    return create_list(nitems, &ProdAPtrList::key, &ProdAPtrList::item);
 }
 
 int bsearch_aptr_prodlist(const ProdAPtrList *list, const char *key)
 {
     if (!list)
         return -1;
-    int low = 0;
-    int high = list->nitems - 1;
-    int hit = halve_aptr_window(list, key, &low, &high);
-    if (hit >= 0)
-        return hit;
-    for (int i = low; i <= high; i++)
-        if (compare_strings(key, list->key[i]) == 0)
-            return i;
-    return -1;
-}
-
-static void insert_aptr_slot(ProdAPtrList *list, int slot, char *key, void *ent)
-{
-    if (list->nitems >= list->maxitems)
-        resize_aptr_prodlist(list, grown_capacity(list->maxitems, list->delta, list->nitems));
-    size_t tail = static_cast<size_t>(list->nitems - slot);
-    std::memmove(list->key + slot + 1, list->key + slot, tail * sizeof(char *));
-    std::memmove(list->item + slot + 1, list->item + slot, tail * sizeof(void *));
-    list->nitems++;
-    list->item[slot] = ent;
-    list->key[slot] = key;
-}
-
-static void *replace_aptr_item(ProdAPtrList *list, int slot, void *ent)
-{
-    void *old = list->item[slot];
-    list->item[slot] = ent;
-    return old;
+    auto order = [list, key](int i) { return compare_strings(key, list->key[i]); };
+    return search_slots(list->nitems, order, false);
 }
 
 void *bupdate_aptr_prodlist(ProdAPtrList *list, char *key, void *ent)
 {
     if (!list || !key)
         return nullptr;
-    int low = 0;
-    int high = list->nitems - 1;
-    int hit = halve_aptr_window(list, key, &low, &high);
-    if (hit >= 0)
-        return replace_aptr_item(list, hit, ent);
-    int slot = low;
-    for (; slot <= high; slot++) {
-        int cmp = compare_strings(list->key[slot], key);
-        if (cmp == 0)
-            return replace_aptr_item(list, slot, ent);
-        if (cmp > 0)
-            break;
-    }
-    insert_aptr_slot(list, slot, key, ent);
+    auto order = [list, key](int i) { return compare_strings(key, list->key[i]); };
+    auto stored = [list, key](int i) { return compare_strings(list->key[i], key); };
+    Window w = halve_window(list->nitems, order);
+    int slot = w.hit >= 0 ? w.hit : first_not_below(w, stored);
+    if (slot == w.hit || (slot <= w.high && stored(slot) == 0))
+        return std::exchange(list->item[slot], ent); // the stored key stays
+    open_slot(list, slot, list->delta, &ProdAPtrList::item, &ProdAPtrList::key);
+    list->item[slot] = ent;
+    list->key[slot] = key;
     return nullptr;
 }
 
 ProdAPtrList *resize_aptr_prodlist(ProdAPtrList *list, int m)
 {
-    if (!list)
-        return nullptr;
-    m = kept_capacity(m, list->nitems);
-    list->item = static_cast<void **>(resize_array(list->item, m, sizeof(void *)));
-    list->key = static_cast<char **>(resize_array(list->key, m, sizeof(char *)));
-    list->maxitems = m;
-    return list;
+    return resize_list(list, m, &ProdAPtrList::item, &ProdAPtrList::key);
 }
 
 void display_aptr_prodlist(const ProdAPtrList *list)
 {
-    if (!show_list_head(list, list ? list->nitems : 0))
-        return;
-    for (int i = 0; i < list->nitems; i++)
+    display_list(list, [list](int i) {
         std::printf("Item %3d: (%s) %lx\n", i + 1, shown(list->key[i]),
                     pointer_bits(list->item[i]));
+    });
 }
 
 void clear_aptr_prodlist(ProdAPtrList *list)
 {
-    if (!list)
-        return;
-    for (int i = 0; i < list->nitems; i++) {
-        std::free(list->item[i]);
-        std::free(list->key[i]);
-    }
-    list->nitems = 0;
+    clear_list(list, &ProdAPtrList::item, &ProdAPtrList::key);
 }
 
 void free_aptr_prodlist(ProdAPtrList *list)
 {
-    if (!list)
-        return;
     clear_aptr_prodlist(list);
-    std::free(list->item);
-    std::free(list->key);
-    std::free(list);
+    free_list(list, &ProdAPtrList::item, &ProdAPtrList::key);
 }
 
 // --- ProdList ---
 
 ProdList *create_prodlist(int nitems)
 {
-    auto *list = static_cast<ProdList *>(std::malloc(sizeof(ProdList)));
-    if (!list)
-        return nullptr;
-    list->item = static_cast<char **>(new_array(nitems, sizeof(char *)));
-    list->desc = static_cast<char **>(new_array(nitems, sizeof(char *)));
-    if (nitems > 0 && (!list->item || !list->desc)) {
-        std::free(list->item);
-        std::free(list->desc);
-        std::free(list);
-        return nullptr;
-    }
-    list->nitems = 0;
-    list->maxitems = nitems;
-    list->delta = initial_delta(nitems);
-    return list;
+    return create_list(nitems, &ProdList::item, &ProdList::desc);
 }
 
 ProdList *resize_prodlist(ProdList *list, int m)
 {
-    if (!list)
-        return nullptr;
-    m = kept_capacity(m, list->nitems);
-    list->item = static_cast<char **>(resize_array(list->item, m, sizeof(char *)));
-    list->desc = static_cast<char **>(resize_array(list->desc, m, sizeof(char *)));
-    list->maxitems = m;
-    return list;
+    return resize_list(list, m, &ProdList::item, &ProdList::desc);
 }
 
 void display_prodlist(const ProdList *list)
 {
-    if (!show_list_head(list, list ? list->nitems : 0))
-        return;
-    for (int i = 0; i < list->nitems; i++)
+    display_list(list, [list](int i) {
         std::printf("Item %3d: %s\t%s\n", i + 1, shown(list->item[i]), shown(list->desc[i]));
+    });
 }
 
 void clear_prodlist(ProdList *list)
 {
-    if (!list)
-        return;
-    for (int i = 0; i < list->nitems; i++) {
-        std::free(list->item[i]);
-        std::free(list->desc[i]);
-    }
-    list->nitems = 0;
+    clear_list(list, &ProdList::item, &ProdList::desc);
 }
 
 void free_prodlist(ProdList *list)
 {
-    if (!list)
-        return;
     clear_prodlist(list);
-    std::free(list->item);
-    std::free(list->desc);
-    std::free(list);
+    free_list(list, &ProdList::item, &ProdList::desc);
 }
 
-// --- ProdNumList ---
+// --- ProdNumList and ProdUNumList: the same but for the type; the values are not owned ---
 
 ProdNumList *create_num_prodlist(int nitems)
 {
-    auto *list = static_cast<ProdNumList *>(std::malloc(sizeof(ProdNumList)));
-    if (!list)
-        return nullptr;
-    list->item = static_cast<long *>(new_array(nitems, sizeof(long)));
-    if (nitems > 0 && !list->item) {
-        std::free(list);
-        return nullptr;
-    }
-    list->nitems = 0;
-    list->maxitems = nitems;
-    list->delta = initial_delta(nitems);
-    return list;
+    return create_list(nitems, &ProdNumList::item);
+}
+
+ProdUNumList *create_unum_prodlist(int nitems)
+{
+    return create_list(nitems, &ProdUNumList::item);
 }
 
 ProdNumList *resize_num_prodlist(ProdNumList *list, int m)
 {
-    if (!list)
-        return nullptr;
-    m = kept_capacity(m, list->nitems);
-    list->item = static_cast<long *>(resize_array(list->item, m, sizeof(long)));
-    list->maxitems = m;
-    return list;
-}
-
-void display_num_prodlist(const ProdNumList *list)
-{
-    if (!show_list_head(list, list ? list->nitems : 0))
-        return;
-    for (int i = 0; i < list->nitems; i++)
-        std::printf("Item %3d: %ld\n", i + 1, list->item[i]);
-}
-
-void clear_num_prodlist(ProdNumList *list)
-{
-    if (list)
-        list->nitems = 0;
-}
-
-void free_num_prodlist(ProdNumList *list)
-{
-    if (!list)
-        return;
-    std::free(list->item);
-    std::free(list);
-}
-
-// --- ProdUNumList ---
-
-ProdUNumList *create_unum_prodlist(int nitems)
-{
-    auto *list = static_cast<ProdUNumList *>(std::malloc(sizeof(ProdUNumList)));
-    if (!list)
-        return nullptr;
-    list->item = static_cast<unsigned long *>(new_array(nitems, sizeof(unsigned long)));
-    if (nitems > 0 && !list->item) {
-        std::free(list);
-        return nullptr;
-    }
-    list->nitems = 0;
-    list->maxitems = nitems;
-    list->delta = initial_delta(nitems);
-    return list;
+    return resize_list(list, m, &ProdNumList::item);
 }
 
 ProdUNumList *resize_unum_prodlist(ProdUNumList *list, int m)
 {
-    if (!list)
-        return nullptr;
-    m = kept_capacity(m, list->nitems);
-    list->item = static_cast<unsigned long *>(resize_array(list->item, m, sizeof(unsigned long)));
-    list->maxitems = m;
-    return list;
+    return resize_list(list, m, &ProdUNumList::item);
+}
+
+void display_num_prodlist(const ProdNumList *list)
+{
+    display_list(list, [list](int i) { std::printf("Item %3d: %ld\n", i + 1, list->item[i]); });
 }
 
 void display_unum_prodlist(const ProdUNumList *list)
 {
-    if (!show_list_head(list, list ? list->nitems : 0))
-        return;
-    for (int i = 0; i < list->nitems; i++)
-        std::printf("Item %3d: %lu\n", i + 1, list->item[i]);
+    display_list(list, [list](int i) { std::printf("Item %3d: %lu\n", i + 1, list->item[i]); });
+}
+
+void clear_num_prodlist(ProdNumList *list)
+{
+    clear_list(list);
 }
 
 void clear_unum_prodlist(ProdUNumList *list)
 {
-    if (list)
-        list->nitems = 0;
+    clear_list(list);
+}
+
+void free_num_prodlist(ProdNumList *list)
+{
+    free_list(list, &ProdNumList::item);
 }
 
 void free_unum_prodlist(ProdUNumList *list)
 {
-    if (!list)
-        return;
-    std::free(list->item);
-    std::free(list);
+    free_list(list, &ProdUNumList::item);
 }
 
 // --- ProdANumList ---
 
 ProdANumList *create_anum_prodlist(int nitems)
 {
-    auto *list = static_cast<ProdANumList *>(std::malloc(sizeof(ProdANumList)));
-    if (!list)
-        return nullptr;
-    list->num = static_cast<long *>(new_array(nitems, sizeof(long)));
-    list->alpha = static_cast<char **>(new_array(nitems, sizeof(char *)));
-    if (nitems > 0 && (!list->num || !list->alpha)) {
-        std::free(list->num);
-        std::free(list->alpha);
-        std::free(list);
-        return nullptr;
-    }
-    list->nitems = 0;
-    list->maxitems = nitems;
-    list->delta = initial_delta(nitems);
-    return list;
+    return create_list(nitems, &ProdANumList::num, &ProdANumList::alpha);
 }
 
 int resize_anum_prodlist(ProdANumList *list, int m)
@@ -488,37 +393,26 @@ int resize_anum_prodlist(ProdANumList *list, int m)
         std::fprintf(stderr, "Attempting to shrink ProdANumList from %d to %d\n", list->nitems, m);
         return 0;
     }
-    list->num = static_cast<long *>(resize_array(list->num, m, sizeof(long)));
-    list->alpha = static_cast<char **>(resize_array(list->alpha, m, sizeof(char *)));
-    list->maxitems = m;
+    set_capacity(list, m, &ProdANumList::num, &ProdANumList::alpha);
     return 1;
 }
 
 void display_anum_prodlist(const ProdANumList *list)
 {
-    if (!show_list_head(list, list ? list->nitems : 0))
-        return;
-    for (int i = 0; i < list->nitems; i++)
+    display_list(list, [list](int i) {
         std::printf("Item %3d: %ld\t%s\n", i + 1, list->num[i], shown(list->alpha[i]));
+    });
 }
 
 void clear_anum_prodlist(ProdANumList *list)
 {
-    if (!list)
-        return;
-    for (int i = 0; i < list->nitems; i++)
-        std::free(list->alpha[i]);
-    list->nitems = 0;
+    clear_list(list, &ProdANumList::alpha);
 }
 
 void free_anum_prodlist(ProdANumList *list)
 {
-    if (!list)
-        return;
     clear_anum_prodlist(list);
-    std::free(list->num);
-    std::free(list->alpha);
-    std::free(list);
+    free_list(list, &ProdANumList::num, &ProdANumList::alpha);
 }
 
 // An exchange sort: always nitems passes, so equal strings never trade places.
@@ -540,108 +434,38 @@ void sort_anum_prodlist(ProdANumList *list)
 
 ProdPtrList *create_ptr_prodlist(int nitems)
 {
-    auto *list = static_cast<ProdPtrList *>(std::malloc(sizeof(ProdPtrList)));
-    if (!list)
-        return nullptr;
-    list->item = static_cast<void **>(new_array(nitems, sizeof(void *)));
-    if (nitems > 0 && !list->item) {
-        std::free(list);
-        return nullptr;
-    }
-    list->nitems = 0;
-    list->maxitems = nitems;
-    list->delta = initial_delta(nitems);
-    return list;
+    return create_list(nitems, &ProdPtrList::item);
 }
 
 ProdPtrList *resize_ptr_prodlist(ProdPtrList *list, int m)
 {
-    if (!list)
-        return nullptr;
-    m = kept_capacity(m, list->nitems);
-    list->item = static_cast<void **>(resize_array(list->item, m, sizeof(void *)));
-    list->maxitems = m;
-    return list;
+    return resize_list(list, m, &ProdPtrList::item);
 }
 
 void display_ptr_prodlist(const ProdPtrList *list)
 {
-    if (!show_list_head(list, list ? list->nitems : 0))
-        return;
-    for (int i = 0; i < list->nitems; i++)
+    display_list(list, [list](int i) {
         std::printf("Item %3d: %lx\n", i + 1, pointer_bits(list->item[i]));
+    });
 }
 
 void clear_ptr_prodlist(ProdPtrList *list)
 {
-    if (!list)
-        return;
-    for (int i = 0; i < list->nitems; i++)
-        std::free(list->item[i]);
-    list->nitems = 0;
+    clear_list(list, &ProdPtrList::item);
 }
 
 void free_ptr_prodlist(ProdPtrList *list)
 {
-    if (!list)
-        return;
     clear_ptr_prodlist(list);
-    std::free(list->item);
-    std::free(list);
-}
-
-// Narrows [*low, *high] by halving until at most 11 elements remain. Returns the slot of an
-// element equal to ent when a probe hits one, else -1.
-static int halve_ptr_window(const ProdPtrList *list, const void *ent, prodlist_cmp cmp, int *low,
-                            int *high)
-{
-    while (*high - *low > 10) {
-        int mid = *low + (*high - *low) / 2;
-        int order = cmp(ent, list->item[mid]);
-        if (order == 0)
-            return mid;
-        if (order > 0)
-            *low = mid;
-        else
-            *high = mid;
-    }
-    return -1;
+    free_list(list, &ProdPtrList::item);
 }
 
 int bsearch_ptr_prodlist(const ProdPtrList *list, const void *ent, prodlist_cmp cmp)
 {
     if (!list || !cmp)
         return -1;
-    int low = 0;
-    int high = list->nitems - 1;
-    int hit = halve_ptr_window(list, ent, cmp, &low, &high);
-    if (hit >= 0)
-        return hit;
-    for (int i = low; i <= high; i++) {
-        int order = cmp(ent, list->item[i]);
-        if (order == 0)
-            return i;
-        if (order < 0)
-            return -1;
-    }
-    return -1;
-}
-
-// Returns the slot before which ent belongs: the first element greater than it.
-static int ptr_insertion_slot(const ProdPtrList *list, const void *ent, prodlist_cmp cmp)
-{
-    int low = 0;
-    int high = list->nitems - 1;
-    halve_ptr_window(list, ent, cmp, &low, &high);
-    int slot = low;
-    while (slot <= high && cmp(list->item[slot], ent) < 0)
-        slot++;
-    return slot;
-}
-
-static void grow_ptr_prodlist(ProdPtrList *list)
-{
-    resize_ptr_prodlist(list, grown_capacity(list->maxitems, list->delta, list->nitems));
+    return search_slots(
+        list->nitems, [&](int i) { return cmp(ent, list->item[i]); }, true);
 }
 
 void *bupdate_ptr_prodlist(ProdPtrList *list, void *ent, prodlist_cmp cmp)
@@ -649,18 +473,12 @@ void *bupdate_ptr_prodlist(ProdPtrList *list, void *ent, prodlist_cmp cmp)
     if (!list || !ent || !cmp)
         return nullptr;
     int found = bsearch_ptr_prodlist(list, ent, cmp);
-    if (found >= 0) {
-        void *old = list->item[found];
-        list->item[found] = ent;
-        return old;
-    }
-    int slot = ptr_insertion_slot(list, ent, cmp);
-    if (list->nitems >= list->maxitems)
-        grow_ptr_prodlist(list);
-    std::memmove(list->item + slot + 1, list->item + slot,
-                 static_cast<size_t>(list->nitems - slot) * sizeof(void *));
+    if (found >= 0)
+        return std::exchange(list->item[found], ent);
+    Window w = halve_window(list->nitems, [&](int i) { return cmp(ent, list->item[i]); });
+    int slot = first_not_below(w, [&](int i) { return cmp(list->item[i], ent); });
+    open_slot(list, slot, list->delta, &ProdPtrList::item);
     list->item[slot] = ent;
-    list->nitems++;
     return nullptr;
 }
 
@@ -668,10 +486,8 @@ void add_ptr_prodlist(ProdPtrList *list, void *ent)
 {
     if (!list)
         return;
-    if (list->nitems >= list->maxitems) {
-        if (list->delta <= 0)
-            list->delta = 10;
-        grow_ptr_prodlist(list);
-    }
-    list->item[list->nitems++] = ent;
+    if (list->nitems >= list->maxitems && list->delta <= 0)
+        list->delta = 10; // the change stays in the list
+    open_slot(list, list->nitems, list->delta, &ProdPtrList::item);
+    list->item[list->nitems - 1] = ent;
 }

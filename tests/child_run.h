@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "temp_dir.h"
+
 struct ChildRun {
     std::string out;     // what the scenario wrote to its stream
     std::string std_out; // standard output
@@ -44,8 +46,8 @@ inline FILE *stream_with(const std::string &text)
 // Writes text to a new temporary file and returns its path; the caller removes it.
 inline std::string file_with(const std::string &text)
 {
-    char path[] = "/tmp/tovrel-test-XXXXXX";
-    int fd = mkstemp(path);
+    std::string path = temp_root() + "/tovrel-test-XXXXXX";
+    int fd = mkstemp(path.data());
     if (fd < 0)
         std::abort();
     FILE *fp = fdopen(fd, "w");

@@ -23,21 +23,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "temp_dir.h"
+
 // A temporary directory: root holds the captured streams, site is where tovrel runs.
 struct Sandbox {
     std::string root;
     std::string site;
-    Sandbox()
+    Sandbox() : root(make_temp_dir("tovrel-test-")), site(root + "/site")
     {
-        const char *tmp = std::getenv("TMPDIR");
-        std::string tmpl =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tovrel-test-XXXXXX";
-        std::vector<char> name(tmpl.begin(), tmpl.end());
-        name.push_back('\0');
-        if (mkdtemp(name.data()) == nullptr)
-            std::abort();
-        root = name.data();
-        site = root + "/site";
         std::filesystem::create_directory(site);
     }
     ~Sandbox()

@@ -198,6 +198,13 @@ TEST(Options, VerbosityValueForms)
         EXPECT_EQ(r.out, std::string(c.out) + "tovrel: Terminating\n") << c.args[1];
         EXPECT_EQ(r.status, 0);
     }
+    // Every -v reaches the engine too: it traces the first build only.
+    RunResult r = run_tovrel(box, {"-v", "1", "a", "-v", "0", "a"});
+    EXPECT_EQ(r.err, "process_include(PageStart), nargs=2  [PageStart] [A]\n"
+                     "process_include(PageHdr), nargs=2  [PageHdr] [A]\n"
+                     "process_include(SubMenuStart), nargs=1  [SubMenuStart]\n"
+                     "process_include(SubMenuEnd), nargs=1  [SubMenuEnd]\n"
+                     "process_include(PageEnd), nargs=1  [PageEnd]\n");
 }
 
 TEST(PageArguments, CutAtHtmAndStrippedOfDirectories)

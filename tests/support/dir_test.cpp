@@ -10,20 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "temp_dir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
 using AlphaGuard = std::unique_ptr<ProdAlphaList, decltype(&free_alpha_prodlist)>;
-
-// A fresh empty directory under the system's temporary directory.
-fs::path make_temp_dir()
-{
-    std::string pattern = (fs::temp_directory_path() / "dir_test.XXXXXX").string();
-    const char *made = mkdtemp(pattern.data());
-    EXPECT_NE(made, nullptr);
-    return made ? fs::path(made) : fs::path();
-}
 
 void touch(const fs::path &file)
 {
@@ -43,7 +36,7 @@ class ListFiles : public testing::Test {
   protected:
     void SetUp() override
     {
-        dir = make_temp_dir();
+        dir = make_temp_dir("dir_test.");
     }
     void TearDown() override
     {

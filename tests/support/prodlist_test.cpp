@@ -1,4 +1,5 @@
 #include "support/prodlist.h"
+#include "support/util.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,13 +63,8 @@ std::string stdout_of(const std::function<void()> &show)
     return testing::internal::GetCapturedStdout();
 }
 
-std::string hex(const void *p)
-{
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%lx",
-                  static_cast<unsigned long>(reinterpret_cast<uintptr_t>(p)));
-    return buf;
-}
+// A pointer wider than 32 bits, stored only to be shown and taken out before the list is freed.
+void *const wide_pointer = reinterpret_cast<void *>(static_cast<uintptr_t>(0x7f0012345678ULL));
 
 } // namespace
 
@@ -150,7 +147,7 @@ TEST(AlphaInsertSorted, ByteOrderAndDuplicateStaysWithCaller)
     EXPECT_EQ(items_of(list.get()), (Strings{"", "B", "a", "ab", "b", "\xe9t\xe9"}));
 }
 
-TEST(AlphaInsertSorted, NullStringSortsFirstAndNoListTakesNothing)
+TEST(AlphaInsertSorted, NullStringSortsFirst)
 {
     AlphaGuard list = new_alpha(2);
     insert_sorted_alpha_prodlist(list.get(), dup("b"));
@@ -158,14 +155,6 @@ TEST(AlphaInsertSorted, NullStringSortsFirstAndNoListTakesNothing)
     insert_sorted_alpha_prodlist(list.get(), dup("a"));
     insert_sorted_alpha_prodlist(list.get(), nullptr); // equal to the stored null: not added
     EXPECT_EQ(items_of(list.get()), (Strings{"<null>", "a", "b"}));
-
-    char kept[] = "stays the caller's";
-    int value = 1;
-    append_alpha_prodlist(nullptr, kept);
-    insert_sorted_alpha_prodlist(nullptr, kept);
-    add_ptr_prodlist(nullptr, &value);
-    EXPECT_EQ(resize_anum_prodlist(nullptr, 5), 0);
-    EXPECT_STREQ(kept, "stays the caller's");
 }
 
 TEST(AlphaInsertSorted, UnsortedListGetsStringBeforeFirstGreater)
@@ -195,7 +184,6 @@ TEST(AlphaResize, KeepsItemsAndNeverDropsThem)
     resize_alpha_prodlist(none.get(), 7);
     ASSERT_NE(none->item, nullptr);
     EXPECT_EQ(none->maxitems, 7);
-    resize_alpha_prodlist(nullptr, 7);
 }
 
 TEST(AlphaDisplay, CountLineAndNumberedItems)
@@ -227,22 +215,14 @@ TEST(AlphaClear, ReleasesStringsKeepsCapacityAndSkipsNulls)
     EXPECT_NE(list->item, nullptr);
     append_alpha_prodlist(list.get(), dup("again"));
     EXPECT_EQ(items_of(list.get()), (Strings{"again"}));
-    clear_alpha_prodlist(nullptr);
-    free_alpha_prodlist(nullptr);
 }
 
 // --- ProdAPtrList ---
 
-TEST(AptrSearch, EmptyAndNullListsFindNothing)
-{
-    AptrGuard list = new_aptr(0);
-    EXPECT_EQ(bsearch_aptr_prodlist(list.get(), "x"), -1);
-    EXPECT_EQ(bsearch_aptr_prodlist(nullptr, "x"), -1);
-}
-
 TEST(AptrSearch, FindsEveryKeyInWindowsBelowAndAboveEleven)
 {
-    for (int count : {1, 2, 11, 12, 13, 100}) {
+    EXPECT_EQ(bsearch_aptr_prodlist(nullptr, "x"), -1);
+    for (int count : {0, 1, 2, 11, 12, 13, 100}) {
         AptrGuard list = new_aptr(0);
         // Keys k000, k002, ... inserted in a scrambled order; odd numbers are the gaps.
         for (int i = 0; i < count; i++) {
@@ -344,11 +324,14 @@ TEST(AptrDisplay, KeyInParenthesesAndFullPointer)
     EXPECT_EQ(stdout_of([] { display_aptr_prodlist(nullptr); }), "display_list: Empty list\n");
     AptrGuard list = new_aptr(0);
     EXPECT_EQ(stdout_of([&] { display_aptr_prodlist(list.get()); }), "0 Items in list:\n");
-    char *value = dup("value");
-    bupdate_aptr_prodlist(list.get(), dup("name"), value);
+    if (sizeof(void *) < 8)
+        GTEST_SKIP() << "the shown pointer needs 64-bit pointers";
+    bupdate_aptr_prodlist(list.get(), dup("name"), nullptr);
     bupdate_aptr_prodlist(list.get(), dup("blank"), nullptr);
-    EXPECT_EQ(stdout_of([&] { display_aptr_prodlist(list.get()); }),
-              "2 Items in list:\nItem   1: (blank) 0\nItem   2: (name) " + hex(value) + "\n");
+    list->item[1] = wide_pointer;
+    std::string out = stdout_of([&] { display_aptr_prodlist(list.get()); });
+    list->item[1] = nullptr;
+    EXPECT_EQ(out, "2 Items in list:\nItem   1: (blank) 0\nItem   2: (name) 7f0012345678\n");
 }
 
 TEST(AptrClear, ReleasesNonNullKeysAndItemsKeepsCapacity)
@@ -362,8 +345,6 @@ TEST(AptrClear, ReleasesNonNullKeysAndItemsKeepsCapacity)
     EXPECT_EQ(bsearch_aptr_prodlist(list.get(), "a"), -1);
     bupdate_aptr_prodlist(list.get(), dup("c"), dup("x"));
     EXPECT_EQ(bsearch_aptr_prodlist(list.get(), "c"), 0);
-    clear_aptr_prodlist(nullptr);
-    free_aptr_prodlist(nullptr);
 }
 
 // --- The other kinds ---
@@ -412,7 +393,7 @@ std::string pairs_of(const ProdANumList *list)
 {
     std::string out;
     for (int i = 0; i < list->nitems; i++)
-        out += "(" + std::to_string(list->num[i]) + "," + list->alpha[i] + ")";
+        out += strprintf("(%ld,%s)", list->num[i], list->alpha[i]);
     return out;
 }
 
@@ -497,7 +478,6 @@ TEST(ANumSort, ByStringStableUpperCaseFirst)
     add_pair(list.get(), 4, "A");
     sort_anum_prodlist(list.get());
     EXPECT_EQ(pairs_of(list.get()), "(4,A)(1,a)(3,b)(2,b)");
-    sort_anum_prodlist(nullptr);
 }
 
 TEST(OtherDisplay, ItemLinesOfEachKind)
@@ -529,10 +509,12 @@ TEST(OtherDisplay, ItemLinesOfEachKind)
               "1 Items in list:\nItem   1: -12\tneg\n");
 
     PtrGuard ptr(create_ptr_prodlist(0), &free_ptr_prodlist);
-    int *value = new_int(1);
-    add_ptr_prodlist(ptr.get(), value);
-    EXPECT_EQ(stdout_of([&] { display_ptr_prodlist(ptr.get()); }),
-              "1 Items in list:\nItem   1: " + hex(value) + "\n");
+    add_ptr_prodlist(ptr.get(), wide_pointer);
+    std::string shown = stdout_of([&] { display_ptr_prodlist(ptr.get()); });
+    ptr->item[0] = nullptr;
+    if (sizeof(void *) >= 8) {
+        EXPECT_EQ(shown, "1 Items in list:\nItem   1: 7f0012345678\n");
+    }
 
     std::string nulls = stdout_of([] {
         display_prodlist(nullptr);
@@ -564,10 +546,6 @@ TEST(OtherClear, ReleasesOwnedElementsOnlyAndKeepsCapacity)
     EXPECT_EQ(num->nitems, 0);
     EXPECT_EQ(num->maxitems, 4);
     EXPECT_NE(num->item, nullptr);
-    UNumGuard unum(create_unum_prodlist(2), &free_unum_prodlist);
-    unum->nitems = 2;
-    clear_unum_prodlist(unum.get());
-    EXPECT_EQ(unum->nitems, 0);
 
     PtrGuard ptr(create_ptr_prodlist(2), &free_ptr_prodlist);
     add_ptr_prodlist(ptr.get(), new_int(1));
@@ -575,15 +553,44 @@ TEST(OtherClear, ReleasesOwnedElementsOnlyAndKeepsCapacity)
     clear_ptr_prodlist(ptr.get());
     EXPECT_EQ(ptr->nitems, 0);
     EXPECT_EQ(ptr->maxitems, 2);
+}
 
+namespace {
+
+// Calls every operation that has no result to report a null list with one, then ends the
+// process with 0: a missing null check crashes it instead.
+[[noreturn]] void pass_null_lists()
+{
+    char str[] = "x";
+    append_alpha_prodlist(nullptr, str);
+    insert_sorted_alpha_prodlist(nullptr, str);
+    resize_alpha_prodlist(nullptr, 7);
+    add_ptr_prodlist(nullptr, str);
+    sort_anum_prodlist(nullptr);
+    clear_alpha_prodlist(nullptr);
+    clear_aptr_prodlist(nullptr);
     clear_prodlist(nullptr);
+    clear_num_prodlist(nullptr);
+    clear_unum_prodlist(nullptr);
     clear_anum_prodlist(nullptr);
     clear_ptr_prodlist(nullptr);
+    free_alpha_prodlist(nullptr);
+    free_aptr_prodlist(nullptr);
     free_prodlist(nullptr);
     free_num_prodlist(nullptr);
     free_unum_prodlist(nullptr);
     free_anum_prodlist(nullptr);
     free_ptr_prodlist(nullptr);
+    std::exit(0);
+}
+
+} // namespace
+
+TEST(NullList, PassedOverSilentlyByEveryOperationWithoutResult)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(pass_null_lists(), testing::ExitedWithCode(0), "^$");
+    EXPECT_EQ(resize_anum_prodlist(nullptr, 5), 0);
 }
 
 TEST(PtrUpdate, InsertsInOrderAndFindsEveryEntry)
@@ -672,7 +679,7 @@ TEST(Growth, CapacityBeyondIntEndsTheRunCleanly)
 }
 
 // The sanitizers' allocator reports a failed allocation itself instead of returning null.
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(TOVREL_SANITIZED)
 static void resize_beyond_address_space()
 {
     rlimit limit{};
@@ -699,7 +706,8 @@ static void create_each_kind_within(int n, size_t room)
         std::fclose(statm);
     }
     rlimit limit{};
-    limit.rlim_cur = limit.rlim_max = static_cast<size_t>(pages) * 4096 + room;
+    limit.rlim_cur = limit.rlim_max =
+        static_cast<size_t>(pages) * static_cast<size_t>(sysconf(_SC_PAGESIZE)) + room;
     setrlimit(RLIMIT_AS, &limit);
     int created = 0;
     auto count = [&created](auto *list, auto free_list) {

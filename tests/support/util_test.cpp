@@ -23,9 +23,14 @@ TEST(Xalloc, CopiesAndGrows)
     copy = static_cast<char *>(xrealloc(copy, 4096));
     EXPECT_STREQ(copy, "include");
     std::free(copy);
-    // A size of 0 still gives a block that free accepts.
-    std::free(xmalloc(0));
-    std::free(xrealloc(nullptr, 0));
+    // A size of 0 still gives a block (a null result would read as failure), and resizing a
+    // block to 0 does not free it.
+    void *none = xmalloc(0);
+    EXPECT_NE(none, nullptr);
+    std::free(none);
+    char *kept = static_cast<char *>(xrealloc(xstrdup("x"), 0));
+    EXPECT_NE(kept, nullptr);
+    std::free(kept);
 }
 
 TEST(DieOutOfMemory, PrintsMessageAndExitsWithThree)
@@ -35,7 +40,7 @@ TEST(DieOutOfMemory, PrintsMessageAndExitsWithThree)
 }
 
 // The sanitizers' allocator reports a failed allocation itself instead of returning null.
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(TOVREL_SANITIZED)
 static void allocate_beyond_address_space()
 {
     rlimit limit{};

@@ -1,0 +1,15 @@
+// What the driver's modules share besides driver/tovrel.h: the paths of a page below the
+// input and output directories.
+#ifndef TOVREL_INTERNAL_H
+#define TOVREL_INTERNAL_H
+
+#include <string>
+
+// dir, then "/" and subdir when one is set: the directory that holds the pages.
+std::string with_subdir(const std::string &dir);
+
+// The path of the page name below dir (indir or outdir). Settings are used as they stand, so
+// a directory that ends in '/' gives a doubled separator.
+std::string page_path(const std::string &dir, const char *name);
+
+#endif
