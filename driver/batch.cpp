@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "driver/progress.h"
 #include "driver/tovrel.h"
 #include "driver/tovrel_internal.h"
 #include "support/dir.h"
@@ -62,6 +63,7 @@ void build_pages(bool outdated_only)
         dirs.in = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         dirs.out = open(with_subdir(outdir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
+    begin_progress(names.get());
     for (int i = 0; i < names->nitems; ++i) {
         char *name = names->item[i];
         char *suffix = std::strstr(name, ".html");
@@ -70,7 +72,9 @@ void build_pages(bool outdated_only)
         *suffix = '\0';
         if (!outdated_only || page_is_current(dirs, name) == 0)
             tovrel(name);
+        step_progress();
     }
+    end_progress();
     for (int fd : {dirs.in, dirs.out})
         if (fd >= 0)
             close(fd);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "driver/do_msg.h"
+#include "driver/help.h"
 #include "driver/tovrel.h"
 #include "engine/bld_html.h"
 #include "support/gather.h"
@@ -22,8 +23,7 @@ enum ArgResult { ARG_DONE, ARG_EXIT, ARG_INVALID };
 bool is_exe_suffix(const char *s)
 {
     for (const char *lower = ".exe"; *lower != '\0'; ++s, ++lower) {
-        char c = (*s >= 'A' && *s <= 'Z') ? static_cast<char>(*s - 'A' + 'a') : *s;
-        if (c != *lower)
+        if (to_lower_ascii(*s) != *lower)
             return false;
     }
     return *s == '\0';
@@ -42,8 +42,7 @@ std::string program_name(const char *path)
             name.resize(i);
             break;
         }
-        if (name[i] >= 'A' && name[i] <= 'Z')
-            name[i] = static_cast<char>(name[i] - 'A' + 'a');
+        name[i] = to_lower_ascii(name[i]);
     }
     return name;
 }
@@ -86,6 +85,8 @@ ArgResult run_option(int argc, char **argv, int *i)
         do_msg(Usage, Prog.c_str());
         do_msg(Help, Prog.c_str());
         return ARG_EXIT;
+    case '-': // only the whole arguments --help and --version
+        return run_long_option(argv[*i], Prog.c_str()) ? ARG_EXIT : ARG_INVALID;
     case 'i':
     case 'o':
     case 's':
@@ -131,6 +132,9 @@ int main(int argc, char **argv)
     gather_stderr();
     Prog = program_name(argc > 0 && argv[0] != nullptr ? argv[0] : "tovrel");
     set_verbose_inc(verbose);
+    // First, they need no site: no library is loaded, so none is reported missing.
+    if (argc > 1 && run_long_option(argv[1], Prog.c_str()))
+        return 0;
     bld_inc("include/include.txt");
     if (argc <= 1) {
         do_interact();

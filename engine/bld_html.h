@@ -1,7 +1,9 @@
 // The include engine: loads the include library into the macro index, keeps the variable
 // store, resolves $[...] references and conditions, expands include texts (with the commands
 // set, clear and if and nested includes), and transforms a page body and its sub-menu.
-// The macro index incs and the variable store vars are process-wide and live until exit.
+// The macro index incs and the variable store vars are process-wide and live until exit or
+// reset_inc. Failures met while loading or expanding are reported on standard error and
+// counted (inc_failures).
 #ifndef BLD_HTML_H
 #define BLD_HTML_H
 
@@ -12,8 +14,8 @@
 // Macro index: lower-cased macro name -> ProdAlphaList* body. Null until the first macro.
 extern ProdAPtrList *incs;
 // Variable store: name -> value string (null for a blank variable), in the order the names
-// were first set (the engine keeps its own index of the names; look them up with get_val).
-// Null until the first macro.
+// were first set, not sorted (the engine keeps its own index of the names: look them up with
+// get_val, and change the store only through the engine). Null until the first macro.
 extern ProdAPtrList *vars;
 
 // Returns the value of the variable var, owned by the store, or null (blank, unknown, or no
@@ -22,6 +24,20 @@ const char *get_val(const char *var);
 
 // Sets the engine's own verbosity.
 void set_verbose_inc(int val);
+
+// Puts the engine back to its start state: frees every macro and variable (incs and vars
+// are null afterwards), sets the argument count to 0, the runaway counters to rest and the
+// failure count to 0. The verbosity stays.
+void reset_inc();
+
+// Forgets every variable and sets the argument count to 0; the macros stay.
+void reset_vars_inc();
+
+// Returns how many failures the engine has reported since start or since reset_inc: a
+// library it could not open or read (or one with only CR line ends), unknown macros, the
+// nesting and expansion limits, texts too long, invalid commands. Warnings (a macro
+// overridden) do not count.
+int inc_failures();
 
 // Loads the include library fname into incs. Failures are reported on standard error.
 void bld_inc(const char *fname);

@@ -35,16 +35,7 @@ FILE *sink_stream()
 
 void reset_engine()
 {
-    if (incs) {
-        for (int i = 0; i < incs->nitems; i++) {
-            free_alpha_prodlist(static_cast<ProdAlphaList *>(incs->item[i]));
-            incs->item[i] = nullptr;
-        }
-        free_aptr_prodlist(incs);
-        incs = nullptr;
-    }
-    free_aptr_prodlist(vars);
-    vars = nullptr;
+    reset_inc();
     set_verbose_inc(0);
 }
 

@@ -14,8 +14,8 @@ const char *scratch_file_with(int slot, const char *data, size_t size);
 // A stream that swallows everything written to it, opened once per process.
 FILE *sink_stream();
 
-// Releases the macro index and the variable store, so the next library loads into fresh
-// ones. Macro bodies are lists of their own and are released first.
+// Puts the engine back to its start state (reset_inc) at verbosity 0, so the next library
+// loads into fresh stores.
 void reset_engine();
 
 // Splits data at the first occurrence of sep: *head before it, *tail after it. Without sep

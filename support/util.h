@@ -15,6 +15,13 @@ void *xmalloc(size_t size);
 void *xrealloc(void *ptr, size_t size);
 char *xstrdup(const char *str);
 
+// Returns c lower-cased when it is 'A' to 'Z', else c as it is (no locale: names and file
+// suffixes compare the same everywhere).
+inline char to_lower_ascii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 // Returns the formatted text, whatever its length.
 [[gnu::format(printf, 1, 2)]] std::string strprintf(const char *fmt, ...);
 

@@ -96,13 +96,40 @@ TEST(Usage, HelpPrintsUsageAndHelpAndIgnoresTheRest)
     EXPECT_FALSE(file_exists(box.site + "/out/a.html"));
 }
 
+TEST(Usage, LongHelpAndVersionNeedNoSiteFirstAndActInPlaceLater)
+{
+    Sandbox box; // no library: as the first argument neither loads it
+    RunResult r = run_tovrel(box, {"--version", "-x"});
+    EXPECT_EQ(r.out, "tovrel " TOVREL_VERSION "\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    r = run_tovrel(box, {"--help", "-x"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("Usage: tovrel [OPTION]... [FILE]...\n", 0), 0u) << r.out;
+    for (const char *text :
+         {"\n  -a ", "\n  -u ", "\n  -i DIR ", "\n  -o DIR ", "\n  -s NAME ", "\n  -v N ",
+          "\n  -d ", "\n  -h ", "\n  --help ", "\n  --version ", "(default: in)", "(default: out)",
+          "include/include.txt", "left to right", "\n 2  if a page", "\n 3  if memory"})
+        EXPECT_NE(r.out.find(text), std::string::npos) << text;
+
+    make_site(box);
+    write_file(box.site + "/in/a.html", page("A"));
+    write_file(box.site + "/in/b.html", page("B"));
+    r = run_tovrel(box, {"a.html", "--version", "b.html"});
+    EXPECT_EQ(r.out, "tovrel " TOVREL_VERSION "\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(file_exists(box.site + "/out/a.html"));
+    EXPECT_FALSE(file_exists(box.site + "/out/b.html"));
+}
+
 TEST(Usage, InvalidOptionStopsWithStatus1AfterEarlierArgumentsActed)
 {
     Sandbox box;
     make_site(box);
     write_file(box.site + "/in/a.html", page("A"));
     write_file(box.site + "/in/b.html", page("B"));
-    for (const char *bad : {"-x", "-A", "-", "-H", "--"}) {
+    for (const char *bad : {"-x", "-A", "-", "-H", "--", "--helpx", "--Version", "--version=1"}) {
         RunResult r = run_tovrel(box, {"a.html", bad, "b.html"});
         EXPECT_EQ(r.status, 1) << bad;
         EXPECT_EQ(r.err, std::string("tovrel: Invalid option (") + bad + ")\n");

@@ -153,9 +153,9 @@ TEST(Stress, HundredThousandVariables)
 {
     // 50,000 names (v...) come in ascending order through a macro from include lines, 49,800
     // (w...) in ascending order from exec lines; 200 more (u...), from exec lines in
-    // descending order, sort before all others and are each inserted in front of every name
-    // stored so far. (The store is a sorted array: 100,000 names in descending order take
-    // seconds, and minutes in the sanitizer build.)
+    // descending order, would sort before all others. (The store keeps names in first-set
+    // order with an index beside it; had it been a sorted array, names in descending order
+    // would take seconds, and minutes in the sanitizer build.)
     Sandbox box;
     make_site_with(box, ">Set\n>!set|$[1]|$[2]\n>\n>Check\n$[v000000]/$[v025000]/$[v049999]/"
                         "$[w000000]/$[w049799]/$[u000000]/$[u000199]\n>\n");

@@ -4,20 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <string>
-#include <unistd.h>
 
 #include "child_run.h"
-
-namespace {
-
-void load_library(const std::string &text)
-{
-    std::string path = file_with(text);
-    bld_inc(path.c_str());
-    unlink(path.c_str());
-}
-
-} // namespace
+#include "engine_fixture.h"
 
 TEST(FuzzFindings, NulByteEndsALibraryLineAlsoForTheClosingTest)
 {

@@ -8,19 +8,12 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "child_run.h"
+#include "engine_fixture.h"
 
 namespace {
-
-void load_library(const std::string &text)
-{
-    std::string path = file_with(text);
-    bld_inc(path.c_str());
-    unlink(path.c_str());
-}
 
 // 0 .. count-1 in a fixed scattered order.
 std::vector<int> scattered(int count)
@@ -111,27 +104,66 @@ TEST(MacroIndex, StoringMessagesComeInReadingOrder)
                            "Macro b overridden by new version\n");
 }
 
-TEST(VariableStore, AStoreReplacedByTheCallerIsNeverSearchedThroughOldNames)
+TEST(EngineReset, ForgetsMacrosVariablesArgumentsAndFailures)
 {
-    // A caller starting afresh frees both stores and loads a library again (as a long-running
-    // harness does); names of the freed store must not be found, nor their memory read.
+    // A caller starting afresh (a watch loop reloading the library) resets the engine: old
+    // names must not be found nor their memory read, and the old argument count must not
+    // blank arguments the next include never had. reset_vars_inc keeps the macros.
     ChildRun run = run_child([](FILE *out) {
-        load_library(">Set\n>!set|$[1]|$[2]\n>\n");
+        load_library(">Set\n>!set|$[1]|$[2]\n>\n>Five\n>\n>Probe\n[$[arg3]|$[nargs]]\n>\n");
         do_include(out, "Set|colour|red");
-        do_include(out, "Set|size|big");
-        free_aptr_prodlist(vars);
-        vars = nullptr;
-        for (int i = 0; i < incs->nitems; i++) {
-            free_alpha_prodlist(static_cast<ProdAlphaList *>(incs->item[i]));
-            incs->item[i] = nullptr;
-        }
-        free_aptr_prodlist(incs);
-        incs = nullptr;
-        load_library(">Set\n>!set|$[1]|$[2]\n>\n");
-        std::fprintf(out, "%s|", get_val("colour") ? "stale" : "gone");
+        do_include(out, "Five|1|2|3|4");
+        do_include(out, "Nope");
+        std::fprintf(out, "%d|", inc_failures());
+        reset_vars_inc();
+        std::fprintf(out, "%s %d|", get_val("colour") ? "kept" : "gone", vars->nitems);
         do_include(out, "Set|colour|blue");
+        do_include(out, "Set|size|big");
+        reset_inc();
+        std::fprintf(out, "%s %s %d|", incs || vars ? "stores" : "none",
+                     get_val("colour") ? "stale" : "gone", inc_failures());
+        load_library(">Set\n>!set|$[1]|$[2]\n>\n>Probe\n[$[arg3]|$[nargs]]\n>\n");
+        do_include(out, "Set|colour|green");
+        do_include(out, "Probe");
         std::fprintf(out, "%s|%d\n", get_val("colour"), vars->nitems);
     });
-    EXPECT_EQ(run.out, "gone|blue|4\n");
+    // After the reset only arg1, arg2, nargs and colour exist: no blanked arg3 or arg4.
+    EXPECT_EQ(run.out, "1|gone 0|none gone 0|[|1]\ngreen|4\n");
     EXPECT_EQ(run.status, 0);
+}
+
+TEST(EngineReset, EveryFailureMessageIsCountedAndWarningsAreNot)
+{
+    // Each scenario's standard error holds failure messages only, besides the override
+    // warning: the count must match them line for line.
+    const std::string dbl = ">Init\n>!set|x|ab\n>\n>Dbl\n>!set|x|$[x]$[x]\n>Dbl\n>\n";
+    struct Case {
+        const char *library; // a path when it starts with '/'
+        const char *includes[2];
+    } cases[] = {
+        {">A\n>\n>A\n>\n", {"A", nullptr}},                  // overridden: a warning only
+        {"/nonexistent/include.txt", {"A", nullptr}},        // can't open; unknown include
+        {"/", {"A", nullptr}},                               // can't read (a directory)
+        {"a\r>A\r>\r", {"A", nullptr}},                      // only CR line ends
+        {">A\n>!bogus\n>!set|x\n>!If\n>\n", {"A", "A"}},     // invalid command
+        {">Twice\n>Twice\n>TWICE\n>\n", {"Twice", "Twice"}}, // nesting, then the budget
+        {dbl.c_str(), {"Init", "Dbl"}},                      // texts too long, nesting
+    };
+    for (const Case &c : cases) {
+        ChildRun run = run_child([&c](FILE *out) {
+            if (c.library[0] == '/')
+                bld_inc(c.library);
+            else
+                load_library(c.library);
+            for (const char *name : c.includes)
+                do_include(out, name);
+            std::fprintf(out, "%d", inc_failures());
+        });
+        int lines = 0;
+        for (size_t at = 0; (at = run.std_err.find('\n', at)) != std::string::npos; at++)
+            lines++;
+        bool warned = run.std_err.find(" overridden by new version\n") != std::string::npos;
+        EXPECT_EQ(run.out, std::to_string(lines - warned)) << c.library << "\n" << run.std_err;
+        EXPECT_EQ(run.out == "0", warned) << c.library; // only the first case has no failure
+    }
 }

@@ -12,16 +12,10 @@
 #include <vector>
 
 #include "child_run.h"
+#include "engine_fixture.h"
 #include "support/util.h"
 
 namespace {
-
-void load_library(const std::string &text)
-{
-    std::string path = file_with(text);
-    bld_inc(path.c_str());
-    unlink(path.c_str());
-}
 
 // Writes evalstr(text) to out.
 void put_eval(FILE *out, const char *text, int nargs = 0, char **args = nullptr)
@@ -65,14 +59,6 @@ std::string lines_starting(const std::string &text, const std::vector<std::strin
         at = end;
     }
     return kept;
-}
-
-std::string repeat(const std::string &text, int times)
-{
-    std::string out;
-    for (int i = 0; i < times; i++)
-        out += text;
-    return out;
 }
 
 const char *const arg_probe = "[$[arg1]|$[arg2]|$[arg3]|$[arg4]|$[nargs]]\n";
@@ -252,7 +238,9 @@ TEST(Conditions, OperatorsByteOrderAndIncompleteTexts)
             int result = do_if(out, c.cond, 2, args);
             std::fprintf(out, ":%d", result);
         });
-        EXPECT_EQ(run.out, c.written + (":" + std::to_string(c.result))) << c.cond;
+        std::string expected = c.written;
+        expected += ':' + std::to_string(c.result);
+        EXPECT_EQ(run.out, expected) << c.cond;
     }
     struct Op {
         const char *op;
@@ -453,8 +441,9 @@ TEST(Htmlsafe, EscapesAmpersandsUpTo512Characters)
 
 TEST(Expansion, RunawayLibrariesEndWithAMessage)
 {
-    // Two self-includes per level would mean 2^100 expansions: the outer include stops after
-    // 100,000, says so once, and the next outer include starts afresh.
+    // Two self-includes per level would mean 2^100 expansions: the outer include stops at its
+    // budget (1000 expansions in this build), says so once, and the next outer include starts
+    // afresh.
     ChildRun twice = run_child([](FILE *out) {
         load_library(">Twice\n>Twice\n>TWICE\n>\n>Once\nok\n>\n");
         do_include(out, "Twice");
@@ -468,7 +457,8 @@ TEST(Expansion, RunawayLibrariesEndWithAMessage)
     EXPECT_TRUE(lines_starting(err, {"Include nesting too deep ("}) + last == err);
     EXPECT_EQ(twice.status, 0);
 
-    // A variable that doubles on every level stops growing before 16 MiB.
+    // A variable that doubles on every level stops growing before the text limit (64 KiB in
+    // this build).
     ChildRun doubling = run_child([](FILE *out) {
         load_library(">Init\n>!set|x|ab\n>\n>Dbl\n>!set|x|$[x]$[x]\n>Dbl\n>\n");
         do_include(out, "Init");
@@ -476,9 +466,9 @@ TEST(Expansion, RunawayLibrariesEndWithAMessage)
         const char *x = get_val("x");
         std::fprintf(out, "|%zu", x ? std::strlen(x) : 0);
     });
-    EXPECT_EQ(doubling.out, "|8388608");
+    EXPECT_EQ(doubling.out, "|32768");
     std::string dropped;
-    for (int level = 23; level <= 100; level++)
+    for (int level = 15; level <= 100; level++)
         dropped += "Expanded text too long, $[x] not inserted\n";
     EXPECT_EQ(doubling.std_err, dropped + "Include nesting too deep (Dbl)\n");
     EXPECT_EQ(doubling.status, 0);

@@ -1,0 +1,282 @@
+// Expansion: $[...] references, conditions, the commands of exec lines, and includes with
+// their arguments and the runaway limits. These call each other, so they live together.
+#include "engine/bld_html.h"
+
+#include <charconv>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "engine/bld_html_internal.h"
+#include "support/splitfld.h"
+#include "support/util.h"
+
+namespace {
+
+// True when the n bytes at str spell word, ignoring the case of 'A' to 'Z'.
+bool equals_nocase(const char *str, size_t n, const char *word)
+{
+    if (std::strlen(word) != n)
+        return false;
+    for (size_t i = 0; i < n; i++)
+        if (to_lower_ascii(str[i]) != word[i])
+            return false;
+    return true;
+}
+
+// The value of argument reference name (which begins with a digit): "" when out of range.
+const char *arg_value(const char *name, int nargs, char **args)
+{
+    long n = 0;
+    for (const char *p = name; *p >= '0' && *p <= '9'; p++) {
+        n = n * 10 + (*p - '0');
+        if (n > INT_MAX) // far beyond any argument count
+            return "";
+    }
+    if (n < 1 || n >= nargs || !args)
+        return "";
+    return args[n];
+}
+
+// Appends the value of the reference name to out.
+void resolve_reference(std::string *out, const std::string &name, int nargs, char **args)
+{
+    const char *value;
+    if (name[0] >= '0' && name[0] <= '9')
+        value = arg_value(name.c_str(), nargs, args);
+    else
+        value = get_val(name.c_str());
+    trace(TRACE_ALL, "get_val(%s)=%s.\n", name.c_str(), or_null(value));
+    if (!value)
+        return;
+    size_t len = std::strlen(value);
+    if (out->size() + len > max_text_len) {
+        report_failure("Expanded text too long, $[%s] not inserted\n", name.c_str());
+        return;
+    }
+    out->append(value, len);
+}
+
+// Cuts the condition text in place into its five fields; the fifth ends at the next '|'.
+// Returns 0, or 1 to 4 when the separator after that field is missing.
+int cut_condition(char *text, char *fld[5])
+{
+    for (int i = 0; i < 4; i++) {
+        char *bar = std::strchr(text, '|');
+        if (!bar)
+            return i + 1;
+        *bar = '\0';
+        fld[i] = text;
+        text = bar + 1;
+    }
+    fld[4] = text;
+    if (char *bar = std::strchr(text, '|'))
+        *bar = '\0';
+    return 0;
+}
+
+// Writes prefix and the decimal n into buf (which holds 32) as a C string; snprintf's
+// format parsing shows in every include otherwise.
+const char *numbered_name(char *buf, const char *prefix, int n)
+{
+    size_t len = 0;
+    for (; prefix[len] != '\0'; len++)
+        buf[len] = prefix[len];
+    char *end = std::to_chars(buf + len, buf + 31, n).ptr;
+    *end = '\0';
+    return buf;
+}
+
+// Publishes the arguments of one include as arg1.. and nargs, and blanks the argument
+// variables a previous include with more fields left behind.
+void publish_args(int nargs, char **args)
+{
+    char name[32];
+    for (int n = 1; n < nargs; n++) {
+        numbered_name(name, "arg", n);
+        trace(TRACE_ALL, "Setting arg: %s|%s.\n", name, args[n]);
+        store_var(name, args[n]);
+    }
+    if (nargs >= 1) {
+        char count[32];
+        numbered_name(count, "", nargs);
+        trace(TRACE_ALL, "do_set:nargs|%s\n", count);
+        store_var("nargs", count);
+    }
+    for (int n = nargs; n < inc_state.lastnargs; n++)
+        store_var(numbered_name(name, "arg", n), nullptr);
+    inc_state.lastnargs = nargs;
+}
+
+// True when the include of name may go ahead; otherwise the limit it met is reported (the
+// expansion budget once for each outer include).
+bool within_limits(const char *name)
+{
+    if (inc_state.include_depth == 0)
+        inc_state.expansions = 0;
+    if (inc_state.expansions >= max_expansions) {
+        if (inc_state.expansions++ == max_expansions)
+            report_failure("Include expansion too large (%s)\n", name);
+        return false;
+    }
+    if (inc_state.include_depth >= max_include_depth) {
+        report_failure("Include nesting too deep (%s)\n", name);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+char *evalstr(const char *str, int nargs, char **args)
+{
+    if (!str)
+        str = "";
+    // Not reentrant, so one pair of work strings serves every call without allocating.
+    static std::string out;
+    static std::string name;
+    out.clear();
+    const char *p = str;
+    while (*p) {
+        const char *ref = std::strstr(p, "$[");
+        if (!ref) {
+            out.append(p);
+            break;
+        }
+        out.append(p, ref);
+        const char *start = ref + 2;
+        const char *end = std::strchr(start, ']');
+        name.assign(start, end ? end : start + std::strlen(start));
+        resolve_reference(&out, name, nargs, args);
+        p = end ? end + 1 : start + name.size();
+    }
+    char *result = static_cast<char *>(xmalloc(out.size() + 1));
+    std::memcpy(result, out.c_str(), out.size() + 1);
+    if (out.capacity() > 65536) // a rare huge text: do not hold on to its memory
+        std::string().swap(out);
+    return result;
+}
+
+int evalrelop(const char *str)
+{
+    static const struct {
+        const char *op;
+        int code;
+    } ops[] = {{"<", 4}, {"<=", 6}, {"==", 2}, {"=", 2}, {">", 1}, {">=", 3}, {"!=", 5}, {"<>", 5}};
+    if (!str)
+        return 0;
+    for (const auto &entry : ops)
+        if (std::strcmp(str, entry.op) == 0)
+            return entry.code;
+    return 0;
+}
+
+int do_if(FILE *fp, const char *str, int nargs, char **args)
+{
+    if (!str)
+        return 1;
+    trace(TRACE_EXPAND, "do_if(%s)\n", str);
+    char local[256];
+    std::string heap;
+    char *copy = copy_text(str, std::strlen(str), local, sizeof local, &heap);
+    char *fld[5];
+    if (int missing = cut_condition(copy, fld))
+        return missing;
+
+    // A field without a reference is used as it stands; the others are evaluated copies.
+    char *evaluated[5] = {};
+    auto value = [&](int i) -> const char * {
+        if (std::strstr(fld[i], "$["))
+            evaluated[i] = evalstr(fld[i], nargs, args);
+        return evaluated[i] ? evaluated[i] : fld[i];
+    };
+    const char *s1 = value(0);
+    const char *s2 = value(2);
+    const char *t = value(3);
+    const char *f = value(4);
+    int rval = evalrelop(fld[1]);
+    trace(TRACE_EXPAND, "do_if: str1=%s, str2=%s, s1=%s, s2=%s, t=%s, f=%s, rval=%d\n", fld[0],
+          fld[2], s1, s2, t, f, rval);
+    int cmp = std::strcmp(s1, s2); // compares bytes as unsigned char
+    bool holds = (cmp < 0 && (rval & 4)) || (cmp == 0 && (rval & 2)) || (cmp > 0 && (rval & 1));
+    std::fputs(holds ? t : f, fp ? fp : stdout);
+    for (char *field : evaluated)
+        std::free(field);
+    return 0;
+}
+
+void do_exec(FILE *fp, const char *str, int nargs, char **args)
+{
+    trace(TRACE_ALL, "do_exec:%s.\n", str);
+    const char *bar = std::strchr(str, '|');
+    size_t wordlen = bar ? static_cast<size_t>(bar - str) : std::strlen(str);
+    const char *rest = bar ? bar + 1 : "";
+    if (equals_nocase(str, wordlen, "set")) {
+        do_set(rest);
+    } else if (equals_nocase(str, wordlen, "clear")) {
+        do_clear();
+    } else if (equals_nocase(str, wordlen, "if")) {
+        int result = do_if(fp, rest, nargs, args);
+        trace(TRACE_ALL, "do_if returned %d\n", result);
+    } else {
+        report_failure("Invalid command (%s)\n", str);
+    }
+}
+
+void do_include(FILE *outf, const char *str)
+{
+    if (!str)
+        return;
+    trace(TRACE_ALL, "do_include(%s)\n", str);
+    char local[256];
+    std::string heap;
+    char *copy = copy_text(str, std::strcspn(str, "\r\n"), local, sizeof local, &heap);
+    char *args[max_include_fields];
+    int nargs = split_flds(copy, args, '|', 0, max_include_fields);
+    const char *name = copy; // the split left the name alone in copy
+
+    int pos = find_inc(name);
+    if (pos < 0) {
+        report_failure("unknown include (%s)\n", name);
+        return;
+    }
+    if (!within_limits(name))
+        return;
+    inc_state.expansions++;
+    auto *body = static_cast<ProdAlphaList *>(incs->item[pos]);
+    publish_args(nargs, args);
+    inc_state.include_depth++;
+    process_include(outf, name, body, nargs, args);
+    inc_state.include_depth--;
+}
+
+void process_include(FILE *outf, const char *name, ProdAlphaList *body, int nargs, char **args)
+{
+    if (tracing(TRACE_EXPAND)) {
+        trace(TRACE_EXPAND, "process_include(%s), nargs=%d ", or_null(name), nargs);
+        for (int i = 0; args && i < nargs; i++)
+            trace(TRACE_EXPAND, " [%s]", args[i] ? args[i] : "null");
+        trace(TRACE_EXPAND, "\n");
+    }
+    if (!outf)
+        outf = stdout;
+    for (int i = 0; body && i < body->nitems; i++) {
+        const char *stored = body->item[i];
+        // A line without a reference needs no evaluated copy.
+        char *expanded = std::strstr(stored, "$[") ? evalstr(stored, nargs, args) : nullptr;
+        const char *line = expanded ? expanded : stored;
+        if (line[0] == '>' && line[1] == '!') {
+            trace(TRACE_ALL, "Executing: [%s]\n", line);
+            do_exec(outf, line + 2, nargs, args);
+        } else if (line[0] == '>') {
+            trace(TRACE_ALL, "Embedded: [%s]\n", line);
+            do_include(outf, line + 1);
+        } else {
+            trace(TRACE_ALL, "Copy: [%s]\n", line);
+            std::fputs(line, outf);
+            std::putc('\n', outf);
+        }
+        std::free(expanded);
+    }
+}

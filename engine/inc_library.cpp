@@ -1,0 +1,207 @@
+// The library loader and the macro index: reads the include library's macros into incs,
+// sorted by lower-cased name, and finds them again.
+#include "engine/bld_html.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "engine/bld_html_internal.h"
+#include "support/read_line.h"
+#include "support/util.h"
+
+namespace {
+
+constexpr int minc = 500;  // initial capacity of incs and vars
+constexpr int delta = 500; // growth step of incs and vars
+
+void init_ndx()
+{
+    trace_out(TRACE_ALL, "Initializing ndx\n");
+    incs = create_aptr_prodlist(minc);
+    if (!incs) {
+        std::fprintf(stderr, "Can't malloc memory for HTML index!\n");
+        std::exit(1);
+    }
+    incs->delta = delta;
+    vars = create_aptr_prodlist(minc);
+    if (!vars) {
+        std::fprintf(stderr, "Can't allocate memory for variable index!\n");
+        std::exit(2);
+    }
+    vars->delta = delta;
+}
+
+// Ends text at its first CR or LF, or at a NUL byte before them: a line is a C string once
+// stored, so a library line is judged by the same text that would be kept of it.
+void cut_at_line_end(std::string *text)
+{
+    size_t end = 0;
+    while (end < text->size() && (*text)[end] != '\r' && (*text)[end] != '\n' &&
+           (*text)[end] != '\0')
+        end++;
+    text->resize(end);
+}
+
+// Reads body lines up to the closing line (a lone '>') into body.
+// Returns 0 when the closing line ended it, 1 at end of file.
+int read_macro_body(FILE *fp, ProdAlphaList *body, const std::string &name)
+{
+    std::string line;
+    while (read_whole_line(&line, fp)) {
+        cut_at_line_end(&line);
+        if (line.size() == 1 && line[0] == '>') {
+            trace(TRACE_ALL, "Macro (%s) w/ %d lines\n", name.c_str(), body->nitems);
+            return 0;
+        }
+        append_alpha_prodlist(body, xstrdup(line.c_str()));
+    }
+    return 1;
+}
+
+// Macros read by bld_inc and not yet in incs. Putting each at its sorted place at once
+// would shift the later names for every macro, so they are sorted in when loading ends.
+// The views point at the names held in list.
+std::vector<std::pair<char *, ProdAlphaList *>> pending_macros;
+std::unordered_map<std::string_view, size_t> pending_slots;
+
+// Stores body under name; a replaced definition is released with a message.
+void store_macro(const std::string &name, ProdAlphaList *body)
+{
+    trace(TRACE_STORE, "Storing macro [%s]\n", name.c_str());
+    ProdAlphaList *old;
+    int pos = bsearch_aptr_prodlist(incs, name.c_str());
+    auto pending = pending_slots.find(name);
+    if (pos >= 0) {
+        old = static_cast<ProdAlphaList *>(incs->item[pos]);
+        incs->item[pos] = body;
+    } else if (pending != pending_slots.end()) {
+        old = pending_macros[pending->second].second;
+        pending_macros[pending->second].second = body;
+    } else {
+        char *key = xstrdup(name.c_str());
+        pending_macros.emplace_back(key, body);
+        pending_slots.emplace(key, pending_macros.size() - 1);
+        return;
+    }
+    report_warning("Macro %s overridden by new version\n", name.c_str());
+    free_alpha_prodlist(old);
+}
+
+// Puts the pending macros into incs, all in sorted order, in one pass.
+void merge_pending_macros()
+{
+    if (pending_macros.empty())
+        return;
+    using Entry = std::pair<char *, ProdAlphaList *>;
+    auto key_less = [](const Entry &a, const Entry &b) {
+        return std::strcmp(a.first, b.first) < 0;
+    };
+    std::sort(pending_macros.begin(), pending_macros.end(), key_less);
+    std::vector<Entry> stored;
+    stored.reserve(static_cast<size_t>(incs->nitems));
+    for (int i = 0; i < incs->nitems; i++)
+        stored.emplace_back(incs->key[i], static_cast<ProdAlphaList *>(incs->item[i]));
+    std::vector<Entry> merged(stored.size() + pending_macros.size());
+    std::merge(stored.begin(), stored.end(), pending_macros.begin(), pending_macros.end(),
+               merged.begin(), key_less);
+    int total = static_cast<int>(merged.size());
+    if (total > incs->maxitems) { // the capacity growing by delta would have reached
+        int step = incs->delta > 0 ? incs->delta : 10;
+        resize_aptr_prodlist(incs,
+                             incs->maxitems + (total - incs->maxitems + step - 1) / step * step);
+    }
+    for (int i = 0; i < total; i++) {
+        incs->key[i] = merged[static_cast<size_t>(i)].first;
+        incs->item[i] = merged[static_cast<size_t>(i)].second;
+    }
+    incs->nitems = total;
+    pending_macros.clear();
+    pending_slots.clear();
+}
+
+// Reads one macro body from fp (just after its opening line) and stores it under iname.
+// Returns 0 when a closing line ended the body, 1 at end of file, -1 for a null iname.
+int parse_inc(FILE *fp, const char *iname)
+{
+    if (!iname) {
+        trace_out(TRACE_ALL, "Invalid iname (NULL) to parse_inc\n");
+        return -1;
+    }
+    trace_out(TRACE_ALL, "Parsing include macro (%s) ...\n", iname);
+    if (!incs)
+        init_ndx();
+    std::string name = lower_ascii(iname);
+    ProdAlphaList *body = create_alpha_prodlist(10);
+    if (!body)
+        die_out_of_memory();
+    int result = read_macro_body(fp, body, name);
+    if (tracing(TRACE_ALL) && name == "sublink")
+        display_alpha_prodlist(body);
+    store_macro(name, body);
+    return result;
+}
+
+void list_macros()
+{
+    std::fprintf(stderr, "%d macros defined:\n", incs ? incs->nitems : 0);
+    for (int i = 0; incs && i < incs->nitems; i++) {
+        auto *body = static_cast<const ProdAlphaList *>(incs->item[i]);
+        std::fprintf(stderr, "[%d] %s, %d lines\n", i, incs->key[i], body->nitems);
+    }
+}
+
+} // namespace
+
+int find_inc(const char *name)
+{
+    if (!name)
+        return -1;
+    return bsearch_aptr_prodlist(incs, lower_ascii(name).c_str());
+}
+
+void free_macros()
+{
+    for (int i = 0; incs && i < incs->nitems; i++) {
+        free_alpha_prodlist(static_cast<ProdAlphaList *>(incs->item[i]));
+        incs->item[i] = nullptr;
+    }
+    free_aptr_prodlist(incs);
+    incs = nullptr;
+}
+
+void bld_inc(const char *fname)
+{
+    FILE *fp = fname ? std::fopen(fname, "r") : nullptr;
+    if (!fp) {
+        report_failure("Can't open include file (%s)\n", or_null(fname));
+        return;
+    }
+    std::string line;
+    bool first = true;
+    while (read_whole_line(&line, fp)) {
+        if (first && has_only_cr_line_ends(line)) { // it would read as one line: refuse it
+            report_failure("Include file has only CR line ends (%s)\n", fname);
+            break;
+        }
+        first = false;
+        if (line.empty() || line[0] != '>')
+            continue;
+        cut_at_line_end(&line);
+        if (parse_inc(fp, line.c_str() + 1) != 0)
+            break;
+    }
+    // A library that opens but cannot be read (a directory, an I/O error) must not pass for
+    // an empty one; the macros read before the error stay defined.
+    if (std::ferror(fp))
+        report_failure("Can't read include file (%s)\n", fname);
+    std::fclose(fp);
+    merge_pending_macros();
+    if (tracing(TRACE_ALL))
+        list_macros();
+}

@@ -1,0 +1,115 @@
+// The variable store: vars holds the variables in the order their names were first set; an
+// index of the names beside it finds a name without a search.
+#include "engine/bld_html.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "engine/bld_html_internal.h"
+#include "support/splitfld.h"
+#include "support/util.h"
+
+namespace {
+
+// The slot of every name in vars. With it a name is found without a search and a new name
+// is appended without shifting the others, so a run that sets many distinct variables does
+// not slow down as the store grows. The views point at the keys vars owns; only this file
+// changes vars, and reset_inc replaces it through free_vars.
+std::unordered_map<std::string_view, int> var_slots;
+
+// Slot of the variable name in vars, or -1.
+int find_var(const char *name)
+{
+    auto it = var_slots.find(name);
+    return it == var_slots.end() ? -1 : it->second;
+}
+
+// Appends a new variable to vars; the store takes ownership of key and val.
+void append_var(char *key, char *val)
+{
+    if (vars->nitems >= vars->maxitems) // grow by half at least, so copying stays linear
+        resize_aptr_prodlist(vars, vars->maxitems + std::max(vars->delta, vars->maxitems / 2));
+    int slot = vars->nitems++;
+    vars->key[slot] = key;
+    vars->item[slot] = val;
+    var_slots.emplace(key, slot);
+}
+
+// Gives the variable in slot pos the value (null or empty: blank); value stays the caller's.
+// An old value at least as long, and not much longer, is overwritten in place: the arguments
+// of every include are set this way, so this saves an allocation for most of them.
+void replace_var(int pos, const char *value)
+{
+    char *old = static_cast<char *>(vars->item[pos]);
+    size_t len = value ? std::strlen(value) : 0;
+    if (tracing(TRACE_ALL)) {
+        const char *shown = len > 0 ? value : nullptr;
+        if (old)
+            trace(TRACE_ALL, "Variable [%s] changed from [%s] to [%s]\n", vars->key[pos], old,
+                  or_null(shown));
+        else
+            trace(TRACE_ALL, "Variable [%s] set to [%s]\n", vars->key[pos], or_null(shown));
+    }
+    size_t old_len = old ? std::strlen(old) : 0;
+    if (len > 0 && old_len >= len && old_len <= 2 * len + 64) { // not holding on to much
+        std::memcpy(old, value, len + 1);
+        return;
+    }
+    vars->item[pos] = len > 0 ? xstrdup(value) : nullptr;
+    std::free(old);
+}
+
+} // namespace
+
+void store_var(const char *name, const char *value)
+{
+    int pos = find_var(name);
+    if (pos >= 0) {
+        replace_var(pos, value);
+        return;
+    }
+    char *val = (value && *value) ? xstrdup(value) : nullptr;
+    trace(TRACE_ALL, "Variable [%s] set to [%s]\n", name, or_null(val));
+    if (!vars) { // no library loaded: nothing can be stored
+        std::free(val);
+        return;
+    }
+    append_var(xstrdup(name), val);
+}
+
+void do_set(const char *str)
+{
+    if (str[0] != 'a')
+        trace(TRACE_ALL, "do_set:%s\n", str);
+    char local[256];
+    std::string heap;
+    char *copy = copy_text(str, std::strlen(str), local, sizeof local, &heap);
+    char *flds[max_assign_fields];
+    int n = split_flds(copy, flds, '|', 0, max_assign_fields);
+    if (n == 0) // an empty text names nothing
+        return;
+    store_var(flds[0], n >= 2 ? flds[1] : nullptr);
+}
+
+void do_clear()
+{
+    var_slots.clear();
+    clear_aptr_prodlist(vars);
+}
+
+void free_vars()
+{
+    var_slots.clear();
+    free_aptr_prodlist(vars);
+    vars = nullptr;
+}
+
+const char *get_val(const char *var)
+{
+    int pos = var ? find_var(var) : -1;
+    return pos >= 0 ? static_cast<const char *>(vars->item[pos]) : nullptr;
+}
