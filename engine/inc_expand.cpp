@@ -47,7 +47,8 @@ void resolve_reference(std::string *out, const std::string &name, int nargs, cha
         value = arg_value(name.c_str(), nargs, args);
     else
         value = get_val(name.c_str());
-    trace(TRACE_ALL, "get_val(%s)=%s.\n", name.c_str(), or_null(value));
+    if (tracing(TRACE_ALL))
+        trace(TRACE_ALL, "get_val(%s)=%s.\n", name.c_str(), or_null(value));
     if (!value)
         return;
     size_t len = std::strlen(value);
@@ -56,6 +57,15 @@ void resolve_reference(std::string *out, const std::string &name, int nargs, cha
         return;
     }
     out->append(value, len);
+}
+
+// True when str holds "$[" (strstr costs more on the short texts of conditions).
+bool has_reference(const char *str)
+{
+    for (const char *p = std::strchr(str, '$'); p; p = std::strchr(p + 1, '$'))
+        if (p[1] == '[')
+            return true;
+    return false;
 }
 
 // Cuts the condition text in place into its five fields; the fifth ends at the next '|'.
@@ -92,20 +102,28 @@ const char *numbered_name(char *buf, const char *prefix, int n)
 // variables a previous include with more fields left behind.
 void publish_args(int nargs, char **args)
 {
-    char name[32];
+    // Where the store had each name last time: these are set for every include.
+    static int arg_hints[max_include_fields];
+    static int nargs_hint = -1;
+    static char names[max_include_fields][32]; // "arg1" and on, written once
+    if (names[1][0] == '\0')
+        for (int n = 1; n < max_include_fields; n++)
+            numbered_name(names[n], "arg", n);
     for (int n = 1; n < nargs; n++) {
-        numbered_name(name, "arg", n);
-        trace(TRACE_ALL, "Setting arg: %s|%s.\n", name, args[n]);
-        store_var(name, args[n]);
+        const char *name = names[n];
+        if (tracing(TRACE_ALL)) // the test first: a trace call costs even when it is quiet
+            trace(TRACE_ALL, "Setting arg: %s|%s.\n", name, args[n]);
+        store_var_hinted(name, args[n], &arg_hints[n]);
     }
     if (nargs >= 1) {
         char count[32];
         numbered_name(count, "", nargs);
-        trace(TRACE_ALL, "do_set:nargs|%s\n", count);
-        store_var("nargs", count);
+        if (tracing(TRACE_ALL))
+            trace(TRACE_ALL, "do_set:nargs|%s\n", count);
+        store_var_hinted("nargs", count, &nargs_hint);
     }
     for (int n = nargs; n < inc_state.lastnargs; n++)
-        store_var(numbered_name(name, "arg", n), nullptr);
+        store_var_hinted(names[n], nullptr, &arg_hints[n]);
     inc_state.lastnargs = nargs;
 }
 
@@ -161,13 +179,13 @@ char *evalstr(const char *str, int nargs, char **args)
 int evalrelop(const char *str)
 {
     static const struct {
-        const char *op;
+        char op[3];
         int code;
     } ops[] = {{"<", 4}, {"<=", 6}, {"==", 2}, {"=", 2}, {">", 1}, {">=", 3}, {"!=", 5}, {"<>", 5}};
-    if (!str)
-        return 0;
+    if (!str || str[0] == '\0' || (str[1] != '\0' && str[2] != '\0'))
+        return 0; // every operator has one or two characters
     for (const auto &entry : ops)
-        if (std::strcmp(str, entry.op) == 0)
+        if (entry.op[0] == str[0] && entry.op[1] == str[1])
             return entry.code;
     return 0;
 }
@@ -176,7 +194,8 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
 {
     if (!str)
         return 1;
-    trace(TRACE_EXPAND, "do_if(%s)\n", str);
+    if (tracing(TRACE_EXPAND))
+        trace(TRACE_EXPAND, "do_if(%s)\n", str);
     char local[256];
     std::string heap;
     char *copy = copy_text(str, std::strlen(str), local, sizeof local, &heap);
@@ -187,7 +206,7 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
     // A field without a reference is used as it stands; the others are evaluated copies.
     char *evaluated[5] = {};
     auto value = [&](int i) -> const char * {
-        if (std::strstr(fld[i], "$["))
+        if (has_reference(fld[i]))
             evaluated[i] = evalstr(fld[i], nargs, args);
         return evaluated[i] ? evaluated[i] : fld[i];
     };
@@ -196,11 +215,12 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
     const char *t = value(3);
     const char *f = value(4);
     int rval = evalrelop(fld[1]);
-    trace(TRACE_EXPAND, "do_if: str1=%s, str2=%s, s1=%s, s2=%s, t=%s, f=%s, rval=%d\n", fld[0],
-          fld[2], s1, s2, t, f, rval);
+    if (tracing(TRACE_EXPAND))
+        trace(TRACE_EXPAND, "do_if: str1=%s, str2=%s, s1=%s, s2=%s, t=%s, f=%s, rval=%d\n", fld[0],
+              fld[2], s1, s2, t, f, rval);
     int cmp = std::strcmp(s1, s2); // compares bytes as unsigned char
     bool holds = (cmp < 0 && (rval & 4)) || (cmp == 0 && (rval & 2)) || (cmp > 0 && (rval & 1));
-    std::fputs(holds ? t : f, fp ? fp : stdout);
+    fputs_unlocked(holds ? t : f, fp ? fp : stdout);
     for (char *field : evaluated)
         std::free(field);
     return 0;
@@ -208,7 +228,8 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
 
 void do_exec(FILE *fp, const char *str, int nargs, char **args)
 {
-    trace(TRACE_ALL, "do_exec:%s.\n", str);
+    if (tracing(TRACE_ALL))
+        trace(TRACE_ALL, "do_exec:%s.\n", str);
     const char *bar = std::strchr(str, '|');
     size_t wordlen = bar ? static_cast<size_t>(bar - str) : std::strlen(str);
     const char *rest = bar ? bar + 1 : "";
@@ -218,7 +239,8 @@ void do_exec(FILE *fp, const char *str, int nargs, char **args)
         do_clear();
     } else if (equals_nocase(str, wordlen, "if")) {
         int result = do_if(fp, rest, nargs, args);
-        trace(TRACE_ALL, "do_if returned %d\n", result);
+        if (tracing(TRACE_ALL))
+            trace(TRACE_ALL, "do_if returned %d\n", result);
     } else {
         report_failure("Invalid command (%s)\n", str);
     }
@@ -228,15 +250,19 @@ void do_include(FILE *outf, const char *str)
 {
     if (!str)
         return;
-    trace(TRACE_ALL, "do_include(%s)\n", str);
+    if (tracing(TRACE_ALL))
+        trace(TRACE_ALL, "do_include(%s)\n", str);
     char local[256];
     std::string heap;
     char *copy = copy_text(str, std::strcspn(str, "\r\n"), local, sizeof local, &heap);
     char *args[max_include_fields];
     int nargs = split_flds(copy, args, '|', 0, max_include_fields);
-    const char *name = copy; // the split left the name alone in copy
+    include_fields(outf, copy, nargs, args, nullptr); // the split left the name alone in copy
+}
 
-    int pos = find_inc(name);
+void include_fields(FILE *outf, const char *name, int nargs, char **args, int *hint)
+{
+    int pos = hint ? find_inc_hinted(name, hint) : find_inc(name);
     if (pos < 0) {
         report_failure("unknown include (%s)\n", name);
         return;
@@ -247,7 +273,13 @@ void do_include(FILE *outf, const char *str)
     auto *body = static_cast<ProdAlphaList *>(incs->item[pos]);
     publish_args(nargs, args);
     inc_state.include_depth++;
-    process_include(outf, name, body, nargs, args);
+    // A body the loader parsed runs in that form, unless expansion traces are wanted: they
+    // follow process_include's reading line by line.
+    ParsedBody *parsed = tracing(TRACE_EXPAND) ? nullptr : parsed_at(pos);
+    if (parsed)
+        run_parsed_body(outf ? outf : stdout, parsed, nargs, args);
+    else
+        process_include(outf, name, body, nargs, args);
     inc_state.include_depth--;
 }
 

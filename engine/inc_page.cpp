@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/bld_html_internal.h"
+#include "support/gather.h"
 #include "support/read_line.h"
 #include "support/util.h"
 
@@ -21,19 +22,24 @@ bool is_marker(char c)
 
 // Runs the exec line whose marker stands at line[at]: announced as read, run without its
 // line end.
-void run_exec_line(FILE *outf, std::string *line, size_t at)
+void run_exec_line(FILE *outf, std::string_view text, size_t at)
 {
-    std::fprintf(stderr, "Executing include (%s)\n", line->c_str() + at);
-    if (!line->empty() && line->back() == '\n') {
-        line->pop_back();
-        if (!line->empty() && line->back() == '\r')
-            line->pop_back();
+    static std::string line; // the line as a C string, then without its line end
+    line.assign(text);
+    // Gathered with the page's other announcements: one write for them all, in their order.
+    static std::string announcement;
+    announcement.assign("Executing include (").append(line.c_str() + at).append(")\n");
+    gather_text(announcement.c_str());
+    if (!line.empty() && line.back() == '\n') {
+        line.pop_back();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
     }
-    do_exec(outf, line->c_str() + at + 2, 0, nullptr);
+    do_exec(outf, line.c_str() + at + 2, 0, nullptr);
 }
 
 // True when the white-space-skipped line is a sub-link line; *bar receives its first '|'.
-bool is_sublink_line(const std::string &line, size_t *bar)
+bool is_sublink_line(std::string_view line, size_t *bar)
 {
     size_t at = line.find_first_not_of(" \t\n\v\f\r");
     if (at == std::string::npos || !is_marker(line[at]))
@@ -47,26 +53,78 @@ bool is_sublink_line(const std::string &line, size_t *bar)
     return *bar != std::string::npos;
 }
 
+// The lines of a page file read as a stream: each kept in buf, which ends in a NUL byte.
+struct StreamLines {
+    FILE *inf;
+    std::string buf;
+};
+
+bool next_line(StreamLines *lines, std::string_view *line)
+{
+    if (!read_whole_line(&lines->buf, lines->inf))
+        return false;
+    *line = lines->buf;
+    return true;
+}
+
+bool next_line(TextLines *lines, std::string_view *line)
+{
+    return next_text_line(lines, line);
+}
+
+// The body of a page, line by line from lines (a stream's or a held text's, each line
+// followed somewhere by a NUL byte, so an include text that runs to the end stops there).
+template <typename Lines> void transform_body(FILE *outf, Lines *lines)
+{
+    std::string_view line;
+    while (next_line(lines, &line)) {
+        size_t at = line.find_first_not_of(" \t");
+        if (at != std::string_view::npos && is_marker(line[at])) {
+            if (at + 1 < line.size() && line[at + 1] == '!')
+                run_exec_line(outf, line, at);
+            else
+                do_include(outf, line.data() + at + 1);
+            continue;
+        }
+        fwrite_unlocked(line.data(), 1, line.size(), outf);
+    }
+}
+
+// The sub-menu from the sub-link lines of lines.
+template <typename Lines> void write_submenu(FILE *outf, Lines *lines)
+{
+    do_include(outf, "SubMenuStart");
+    std::string_view line;
+    std::string item;
+    size_t bar;
+    while (next_line(lines, &line)) {
+        if (!is_sublink_line(line, &bar))
+            continue;
+        item.assign("SubMenuItem");
+        item.append(line.substr(bar));
+        do_include(outf, item.c_str());
+    }
+    do_include(outf, "SubMenuEnd");
+}
+
 } // namespace
 
 void bld_html(FILE *outf, FILE *inf)
 {
     if (!inf)
         return;
-    if (!outf)
-        outf = stdout;
-    std::string line;
-    while (read_whole_line(&line, inf)) {
-        size_t at = line.find_first_not_of(" \t");
-        if (at != std::string::npos && is_marker(line[at])) {
-            if (at + 1 < line.size() && line[at + 1] == '!')
-                run_exec_line(outf, &line, at);
-            else
-                do_include(outf, line.c_str() + at + 1);
-            continue;
-        }
-        std::fwrite(line.data(), 1, line.size(), outf);
-    }
+    StreamLines lines{inf, {}};
+    transform_body(outf ? outf : stdout, &lines);
+}
+
+void bld_html_text(FILE *outf, TextLines *text)
+{
+    transform_body(outf ? outf : stdout, text);
+}
+
+void find_smenu_text(FILE *outf, TextLines text)
+{
+    write_submenu(outf, &text);
 }
 
 void find_smenu(FILE *outf, FILE *inf)
@@ -74,18 +132,8 @@ void find_smenu(FILE *outf, FILE *inf)
     if (!inf)
         return;
     std::rewind(inf);
-    do_include(outf, "SubMenuStart");
-    std::string line;
-    std::string item;
-    size_t bar;
-    while (read_whole_line(&line, inf)) {
-        if (!is_sublink_line(line, &bar))
-            continue;
-        item.assign("SubMenuItem");
-        item.append(line, bar, std::string::npos);
-        do_include(outf, item.c_str());
-    }
-    do_include(outf, "SubMenuEnd");
+    StreamLines lines{inf, {}};
+    write_submenu(outf, &lines);
 }
 
 char *htmlsafe(const char *str)

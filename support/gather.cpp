@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -41,13 +40,6 @@ ssize_t write_after_kept(void *, const char *buf, size_t size)
     return write_stderr(buf, size) ? static_cast<ssize_t>(size) : -1;
 }
 
-bool same_terminal(int fd1, int fd2)
-{
-    struct stat st1, st2;
-    return isatty(fd1) && isatty(fd2) && fstat(fd1, &st1) == 0 && fstat(fd2, &st2) == 0 &&
-           st1.st_rdev == st2.st_rdev;
-}
-
 void flush_at_exit()
 {
     flush_gathered();
@@ -57,7 +49,7 @@ void flush_at_exit()
 
 bool gather_stderr()
 {
-    if (gathering || same_terminal(STDOUT_FILENO, STDERR_FILENO))
+    if (gathering || isatty(STDERR_FILENO))
         return gathering;
     cookie_io_functions_t calls = {nullptr, write_after_kept, nullptr, nullptr};
     FILE *stream = fopencookie(nullptr, "w", calls);

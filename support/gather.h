@@ -10,10 +10,9 @@
 
 #include <cstddef>
 
-// Starts gathering, unless standard output and standard error are the same terminal (a
-// reader there sees both streams as one, and the order between them must stay as written:
-// then every text goes out at once). Returns true when gathering is on. Calling it again
-// changes nothing.
+// Starts gathering, unless standard error is a terminal: someone reads it as it comes, maybe
+// mixed with standard output or under a progress line, so every text goes out at once there.
+// Returns true when gathering is on. Calling it again changes nothing.
 bool gather_stderr();
 
 // Writes the C string text to standard error, or keeps it for later while gathering.

@@ -25,7 +25,7 @@ std::string written(int fd)
 } // namespace
 
 // Run in a child, since gathering replaces stderr for the rest of the process. Standard error
-// goes to a file, so it is never the terminal standard output might be.
+// goes to a file, not a terminal, so gathering starts.
 TEST(GatheredText, WaitsUntilAnythingElseReachesStandardErrorAndKeepsItsOrder)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
