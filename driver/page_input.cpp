@@ -16,6 +16,10 @@ constexpr off_t max_held_page = 1 << 20;
 // One stream buffer for a page file read as a stream; a build reads one page at a time.
 char input_buffer[1 << 16];
 
+// The memory of the last page held, handed on to the next: a string that grows fills its new
+// part with zeros first, which for a new string each page costs as much as the reading.
+std::string spare_data;
+
 // Replaces *data with the rest of fd, expecting about expected bytes. Returns false on a
 // read error.
 bool read_all(int fd, size_t expected, std::string *data)
@@ -53,12 +57,12 @@ bool open_page_input(PageInput *in)
 bool load_page_input(PageInput *in)
 {
     if (S_ISREG(in->st.st_mode) && in->st.st_size <= max_held_page) {
+        in->data.swap(spare_data);
         if (!read_all(in->fd, static_cast<size_t>(in->st.st_size), &in->data))
             return false;
-        if (!in->data.empty()) {
-            in->fp = fmemopen(in->data.data(), in->data.size(), "r");
-            return in->fp != nullptr;
-        }
+        if (!in->data.empty())
+            return true; // read where it stands: no stream
+
         // An empty page: the file itself, read to its end, serves as the stream.
     }
     in->fp = fdopen(in->fd, "r");
@@ -78,4 +82,6 @@ void close_page_input(PageInput *in)
         close(in->fd);
     in->fp = nullptr;
     in->fd = -1;
+    spare_data.swap(in->data);
+    in->data.clear();
 }
