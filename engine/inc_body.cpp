@@ -141,16 +141,18 @@ void include_evaluated(FILE *outf, char *text, int *hint)
     include_fields(outf, text, nargs, args, hint);
 }
 
-// Runs a line whose references resolved to text, the way process_include runs any line.
-void run_evaluated(FILE *outf, char *line, int nargs, char **args, int *hint)
+// Runs a line whose references resolved to the text in *line, the way process_include runs
+// any line. The text holds no NUL byte: its pieces and values are all C strings.
+void run_evaluated(FILE *outf, std::string *line, int nargs, char **args, int *hint)
 {
-    if (line[0] == '>' && line[1] == '!') {
-        do_exec(outf, line + 2, nargs, args);
-    } else if (line[0] == '>') {
-        include_evaluated(outf, line + 1, hint);
+    char *text = line->data();
+    if (text[0] == '>' && text[1] == '!') {
+        do_exec(outf, text + 2, nargs, args);
+    } else if (text[0] == '>') {
+        include_evaluated(outf, text + 1, hint);
     } else {
-        fputs_unlocked(line, outf);
-        putc_unlocked('\n', outf);
+        line->push_back('\n');
+        fwrite_unlocked(line->data(), 1, line->size(), outf);
     }
 }
 
@@ -165,7 +167,7 @@ void run_pieces(FILE *outf, ParsedLine *line, int nargs, char **args)
         if (piece.has_ref)
             append_reference(&out, &piece, nargs, args);
     }
-    run_evaluated(outf, out.data(), nargs, args, &line->macro_hint);
+    run_evaluated(outf, &out, nargs, args, &line->macro_hint);
     if (out.capacity() > 65536) // a rare huge text: do not hold on to its memory
         std::string().swap(out);
 }
