@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -107,21 +108,19 @@ void index_macro_slots()
 
 // The parsed form of every body in incs and pending_macros, made as each is stored and
 // dropped with it.
-std::unordered_map<const ProdAlphaList *, ParsedBody *> parsed_bodies;
+// The map owns them, so they are freed with it when the process ends, too.
+using ParsedPtr = std::unique_ptr<ParsedBody, void (*)(ParsedBody *)>;
+std::unordered_map<const ProdAlphaList *, ParsedPtr> parsed_bodies;
 
 ParsedBody *parsed_form(const ProdAlphaList *body)
 {
     auto it = parsed_bodies.find(body);
-    return it == parsed_bodies.end() ? nullptr : it->second;
+    return it == parsed_bodies.end() ? nullptr : it->second.get();
 }
 
 void forget_parsed(const ProdAlphaList *body)
 {
-    auto it = parsed_bodies.find(body);
-    if (it == parsed_bodies.end())
-        return;
-    free_parsed_body(it->second);
-    parsed_bodies.erase(it);
+    parsed_bodies.erase(body);
 }
 
 // Macros read by bld_inc and not yet in incs. Putting each at its sorted place at once
@@ -135,13 +134,13 @@ void store_macro(const std::string &name, ProdAlphaList *body)
 {
     trace(TRACE_STORE, "Storing macro [%s]\n", name.c_str());
     ProdAlphaList *old;
-    parsed_bodies[body] = parse_body(body);
+    parsed_bodies.insert_or_assign(body, ParsedPtr(parse_body(body), free_parsed_body));
     int pos = bsearch_aptr_prodlist(incs, name.c_str());
     auto pending = pending_slots.find(name);
     if (pos >= 0) {
         old = static_cast<ProdAlphaList *>(incs->item[pos]);
         incs->item[pos] = body;
-        parsed_slots[static_cast<size_t>(pos)] = parsed_bodies[body];
+        parsed_slots[static_cast<size_t>(pos)] = parsed_form(body);
     } else if (pending != pending_slots.end()) {
         old = pending_macros[pending->second].second;
         pending_macros[pending->second].second = body;
@@ -254,8 +253,6 @@ void free_macros()
 {
     parsed_slots.clear();
     macro_slots.clear();
-    for (auto &entry : parsed_bodies)
-        free_parsed_body(entry.second);
     parsed_bodies.clear();
     for (int i = 0; incs && i < incs->nitems; i++) {
         free_alpha_prodlist(static_cast<ProdAlphaList *>(incs->item[i]));

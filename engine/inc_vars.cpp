@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -32,16 +33,20 @@ int find_var(const char *name)
 // Beside each slot of vars: the size of the buffer its value lives in, and that buffer while
 // the variable is blank (the store's item is null then). A variable set again and again, as
 // every include's arguments are, so keeps one buffer instead of a new one each time.
+struct FreeBuffer {
+    void operator()(char *buffer) const
+    {
+        std::free(buffer);
+    }
+};
 struct ValueRoom {
     size_t size = 0;
-    char *blank_buffer = nullptr;
+    std::unique_ptr<char, FreeBuffer> blank_buffer;
 };
 std::vector<ValueRoom> rooms;
 
 void free_rooms()
 {
-    for (ValueRoom &room : rooms)
-        std::free(room.blank_buffer);
     rooms.clear();
 }
 
@@ -73,11 +78,10 @@ void replace_var(int pos, const char *value)
             trace(TRACE_ALL, "Variable [%s] set to [%s]\n", vars->key[pos], or_null(shown));
     }
     ValueRoom &room = rooms[static_cast<size_t>(pos)];
-    char *buffer = old ? old : room.blank_buffer;
-    room.blank_buffer = nullptr;
+    char *buffer = old ? old : room.blank_buffer.release();
     if (len == 0) { // blank: the buffer waits for the next value
         vars->item[pos] = nullptr;
-        room.blank_buffer = buffer;
+        room.blank_buffer.reset(buffer);
         return;
     }
     if (!buffer || room.size <= len || room.size > 2 * len + 64) { // not holding on to much
