@@ -1,5 +1,6 @@
 #include "support/gather.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -77,7 +78,7 @@ void gather_text(const char *text)
         write_stderr(text, len);
         return;
     }
-    std::memcpy(kept + kept_len, text, len);
+    std::copy(text, text + len, kept + kept_len); // bytes, not a C string
     kept_len = static_cast<sig_atomic_t>(kept_len + static_cast<sig_atomic_t>(len));
 }
 
