@@ -38,12 +38,16 @@ int page_is_current(const PageDirs &dirs, const char *fname)
     int out_at = in_dirs ? dirs.out : AT_FDCWD;
     struct stat in_st, out_st;
     if (fstatat(in_at, (in_dirs ? file : inpath).c_str(), &in_st, 0) != 0) {
-        std::fprintf(stderr, "Can't stat input file (%s)\n", inpath.c_str());
+        report_driver_failure("Can't stat input file (%s)\n", inpath.c_str());
         return 1;
     }
     if (fstatat(out_at, (in_dirs ? file : outpath).c_str(), &out_st, 0) != 0)
         return 0;
-    return in_st.st_mtime > out_st.st_mtime ? 0 : 1;
+    // Full resolution: a page saved within the second of its last build is out of date.
+    const struct timespec &in_time = in_st.st_mtim, &out_time = out_st.st_mtim;
+    bool newer = in_time.tv_sec > out_time.tv_sec ||
+                 (in_time.tv_sec == out_time.tv_sec && in_time.tv_nsec > out_time.tv_nsec);
+    return newer ? 0 : 1;
 }
 
 // Builds every page entry (a name holding ".html") of the input directory, or only those
@@ -55,7 +59,7 @@ void build_pages(bool outdated_only)
     std::string dir = with_subdir(indir);
     AlphaGuard names(list_files_in_directory(dir.c_str()), &free_alpha_prodlist);
     if (!names) {
-        std::fprintf(stderr, "%s: No files found in input directory!\n", Prog.c_str());
+        report_driver_failure("%s: No files found in input directory!\n", Prog.c_str());
         return;
     }
     PageDirs dirs;

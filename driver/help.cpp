@@ -25,6 +25,11 @@ static const char help_body[] =
     "              macros on standard error, 2 also names each FILE argument,\n"
     "              6 and 10 trace more\n"
     "  -d          toggle the debug switch (no build consults it)\n"
+    "  -p PORT     make a later -w also serve the output directory over HTTP with live\n"
+    "              reload, on 127.0.0.1:PORT (0: any free port) or on ADDRESS:PORT\n"
+    "  -w          watch: build what is out of date (everything when the library is\n"
+    "              newer), then rebuild each page as it is saved and every page when\n"
+    "              the library changes, until interrupted; arguments after it are ignored\n"
     "  -h          print the short usage and help texts, then exit\n"
     "  --help      display this help and exit\n"
     "  --version   output version information and exit\n"
@@ -33,8 +38,11 @@ static const char help_body[] =
     "(-i work). When standard error is a terminal, a batch (-a, -u) over 200 pages or\n"
     "more shows a progress line there.\n"
     "\n"
+    "Edit and look: run tovrel -p 8080 -w in the site, open http://127.0.0.1:8080/ and\n"
+    "save pages; the browser shows each rebuilt page by itself. Ctrl-C stops.\n"
+    "\n"
     "Exit status:\n"
-    " 0  if OK,\n"
+    " 0  if OK (and after -w, once interrupted),\n"
     " 1  after an invalid option,\n"
     " 2  if a page or the include library failed (the run goes on with the next page),\n"
     " 3  if memory ran out.\n";
@@ -42,6 +50,7 @@ static const char help_body[] =
 void print_help(const char *prog)
 {
     std::printf("Usage: %s [OPTION]... [FILE]...\n", prog);
+    std::printf("  or:  %s [-i in] [-o out] [-p PORT] -w\n", prog);
     std::fputs(help_body, stdout);
 }
 

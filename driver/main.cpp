@@ -1,6 +1,7 @@
 // tovrel: builds the pages of a web site from page files and one include library of macros.
 // Start-up and the command line; everything else lives in the driver library.
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -8,16 +9,22 @@
 #include <new>
 #include <string>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "driver/check.h"
 #include "driver/do_msg.h"
 #include "driver/help.h"
+#include "driver/signals.h"
 #include "driver/tovrel.h"
+#include "driver/watch.h"
 #include "engine/bld_html.h"
 #include "support/gather.h"
 #include "support/util.h"
 
 namespace {
 
-enum ArgResult { ARG_DONE, ARG_EXIT, ARG_INVALID };
+enum ArgResult { ARG_DONE, ARG_EXIT, ARG_INVALID, ARG_FAILED };
 
 // True when s is ".exe" in any case of its letters.
 bool is_exe_suffix(const char *s)
@@ -75,12 +82,17 @@ ArgResult run_option(int argc, char **argv, int *i)
     case 'a':
         bld_all_page();
         return ARG_DONE;
+    case 'c':
+        check_site();
+        return ARG_DONE;
     case 'd':
         debugsw = !debugsw;
         return ARG_DONE;
     case 'u':
         bld_upd_pages();
         return ARG_DONE;
+    case 'w':
+        return watch_site(argc - 1 - *i) == 0 ? ARG_EXIT : ARG_FAILED;
     case 'h':
         do_msg(Usage, Prog.c_str());
         do_msg(Help, Prog.c_str());
@@ -89,6 +101,7 @@ ArgResult run_option(int argc, char **argv, int *i)
         return run_long_option(argv[*i], Prog.c_str()) ? ARG_EXIT : ARG_INVALID;
     case 'i':
     case 'o':
+    case 'p':
     case 's':
     case 'v':
         break;
@@ -104,6 +117,8 @@ ArgResult run_option(int argc, char **argv, int *i)
         outdir = value;
     else if (letter == 's')
         sitename = value;
+    else if (letter == 'p')
+        return set_preview_address(value) == 0 ? ARG_DONE : ARG_FAILED;
     else
         set_verbosity(value);
     return ARG_DONE;
@@ -124,21 +139,32 @@ void build_page_argument(const char *arg)
     tovrel(name.c_str());
 }
 
+// Opens standard input, output and error on /dev/null where they are closed, so no file the
+// program opens takes their place (its messages would then land in a page).
+void open_closed_standard_files()
+{
+    for (int fd = 0; fd <= 2; fd++)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY); // takes the lowest free number
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    open_closed_standard_files();
     std::set_new_handler(die_out_of_memory);
+    install_signal_cleanup();
     gather_stderr();
     Prog = program_name(argc > 0 && argv[0] != nullptr ? argv[0] : "tovrel");
     set_verbose_inc(verbose);
     // First, they need no site: no library is loaded, so none is reported missing.
     if (argc > 1 && run_long_option(argv[1], Prog.c_str()))
-        return 0;
+        return flush_standard_output(0);
     bld_inc("include/include.txt");
     if (argc <= 1) {
         do_interact();
-        return 0;
+        return flush_standard_output(0);
     }
     for (int i = 1; i < argc; ++i) {
         if (argv[i][0] != '-') {
@@ -147,7 +173,9 @@ int main(int argc, char **argv)
         }
         ArgResult result = run_option(argc, argv, &i);
         if (result == ARG_EXIT)
-            return 0;
+            return flush_standard_output(0);
+        if (result == ARG_FAILED)
+            return flush_standard_output(2);
         if (result == ARG_INVALID) {
             std::fprintf(stderr, "%s: Invalid option (%s)\n", Prog.c_str(), argv[i]);
             do_msg(Usage, Prog.c_str());
@@ -155,5 +183,5 @@ int main(int argc, char **argv)
         }
     }
     std::printf("%s: Terminating\n", Prog.c_str());
-    return 0;
+    return flush_standard_output(check_errors_total() > 0 ? 2 : run_status());
 }

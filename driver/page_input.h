@@ -1,6 +1,9 @@
-// Reading one page file. A regular file of modest size is read whole into memory, where its
-// lines are read as they stand (the sub-menu pass rereads them without touching the disk
-// again); anything else is read as a stream from the file.
+// Reading one page file. Only a regular file is read: anything else (a FIFO, a device, a
+// directory) is refused at once. A file of modest size is read whole into memory, again if it
+// changed while it was read, and read back from that memory, so the sub-menu pass
+// rereads it without touching the disk again; a larger file is read as a
+// stream, and checked for a change once the page is built. A UTF-8 byte-order mark at the
+// start of a page held in memory is dropped.
 #ifndef PAGE_INPUT_H
 #define PAGE_INPUT_H
 
@@ -19,14 +22,17 @@ struct PageInput {
 };
 
 // Opens the page file in->path for reading and fills in->st. Returns false when it cannot be
-// opened or is a directory; nothing is then left open.
+// opened or is not a regular file; nothing is then left open.
 bool open_page_input(PageInput *in);
 
-// Makes the page ready to read: in->data holds it when it is held in memory (a regular file
-// of modest size that is not empty; in->fp stays null then), else in->fp is the stream it is
-// read from. Returns false when the file cannot be read; close_page_input still releases what
-// is open.
+// Makes in->fp, the stream the page is read from; a page held in memory is in in->data too
+// (a build reads it there). Returns false when the file cannot be read or kept changing while
+// it was read; close_page_input still releases what is open.
 bool load_page_input(PageInput *in);
+
+// True when the page file has not changed since load_page_input read it (a page read as a
+// stream is checked here, after it was built; one held in memory always passes).
+bool page_input_unchanged(const PageInput *in);
 
 // Closes whatever of in is open. Safe to call on any PageInput, opened or not.
 void close_page_input(PageInput *in);

@@ -1,6 +1,9 @@
-// Writing one output page safely: the page is written to a temporary file beside it and put
-// in place only when complete, so a failed build never leaves a cut page, and a page that
-// replaces another keeps that page's permission bits.
+// Writing one output page safely. The page is written to a file without a name (or, where the
+// file system cannot make one, to a hidden temporary file beside the page) and put in place
+// only when complete, so a failed or interrupted build never leaves a cut page or a stray
+// file. A page that replaces another keeps that page's permission bits, group, and owner when
+// the program runs as root. What stands at the page's path is replaced, never written
+// through: a link there is replaced by the page, and the file it points to stays as it is.
 #ifndef PAGE_OUTPUT_H
 #define PAGE_OUTPUT_H
 
@@ -11,8 +14,9 @@
 
 // A page being written.
 struct PageOutput {
-    std::string path; // the file to replace (a linked page's target)
-    std::string temp; // the temporary file, its name beginning with '.'
+    std::string path;      // the page's path
+    std::string temp;      // the hidden temporary file, while there is one
+    bool replaces = false; // something stands at path and is replaced
     FILE *fp = nullptr;
 };
 
@@ -23,9 +27,9 @@ struct PageOutput {
 bool open_page_output(const struct stat &in_st, const std::string &inpath,
                       const std::string &outpath, PageOutput *out);
 
-// Closes the written page and puts it in place of the old one. On any write error the
-// temporary file is removed, the old page stays, and the error is reported with outpath.
-void finish_page_output(PageOutput *out, const std::string &outpath);
+// Closes the written page and puts it in place of the old one. On any write error nothing is
+// left behind, the old page stays, and the error is reported with out->path.
+void finish_page_output(PageOutput *out);
 
 // Drops the page being written; the old page stays as it was.
 void abandon_page_output(PageOutput *out);

@@ -57,7 +57,9 @@ void erase_line()
 {
     if (!state.shown)
         return;
-    std::string blank = "\r" + std::string(state.width, ' ') + "\r";
+    std::string blank(state.width + 2, ' '); // CR, blanks over the line, CR
+    blank.front() = '\r';
+    blank.back() = '\r';
     write_all(2, blank.data(), blank.size());
     state.shown = false;
 }
@@ -83,10 +85,11 @@ void draw_line()
         return; // someone's line is unfinished: drawing would overwrite it
     std::string text = progress_text();
     size_t width = text.size();
+    std::string line(1, '\r');
+    line += text;
     if (state.shown && state.width > width)
-        text.append(state.width - width, ' ');
-    text.insert(0, "\r");
-    write_all(2, text.data(), text.size());
+        line.append(state.width - width, ' ');
+    write_all(2, line.data(), line.size());
     state.shown = true;
     state.width = std::max(state.width, width);
     state.last_draw = now_seconds();

@@ -3,6 +3,7 @@
 #include "driver/tovrel.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -21,6 +22,32 @@ std::string indir = "in";
 std::string outdir = "out";
 std::string subdir;
 std::string sitename;
+
+namespace {
+int failures = 0; // reported by report_driver_failure
+} // namespace
+
+void report_driver_failure(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::vfprintf(stderr, fmt, ap);
+    va_end(ap);
+    failures++;
+}
+
+int run_status()
+{
+    return failures > 0 || inc_failures() > 0 ? 2 : 0;
+}
+
+int flush_standard_output(int status)
+{
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0)
+        return status;
+    std::fprintf(stderr, "%s: Can't write standard output\n", Prog.c_str());
+    return 2;
+}
 
 std::string with_subdir(const std::string &dir)
 {
@@ -98,14 +125,17 @@ template <typename Page>
 PageResult write_page_from(FILE *outf, Page *page, bool (*read_failed)(const Page *),
                            const char *name)
 {
+    begin_page_inc();
     std::string_view first;
     if (!next_line(page, &first)) {
         if (read_failed(page))
             return PAGE_UNREADABLE;
-        std::fprintf(stderr, "%s: input file is empty (%s)\n", Prog.c_str(), name);
-        return PAGE_WRITTEN;
+        report_driver_failure("%s: input file is empty (%s)\n", Prog.c_str(), name);
+        return PAGE_EMPTY;
     }
     std::string title(first);
+    if (title.starts_with("\xEF\xBB\xBF"))
+        title.erase(0, 3);
     if (has_only_cr_line_ends(title))
         return PAGE_CR_ONLY;
     title.resize(std::min(title.find_first_of("\r\n"), title.size()));
@@ -115,7 +145,7 @@ PageResult write_page_from(FILE *outf, Page *page, bool (*read_failed)(const Pag
     if (!write_body_and_submenu(outf, page))
         return PAGE_UNREADABLE;
     do_include(outf, "PageEnd");
-    return PAGE_WRITTEN;
+    return page_too_large_inc() ? PAGE_TOO_LARGE : PAGE_WRITTEN;
 }
 
 // Writes the page whose file's text (followed by a NUL byte) is held in data, as write_page
@@ -132,21 +162,26 @@ PageResult write_held_page(FILE *outf, const std::string &data, const char *name
 // reported here.
 void build_opened_page(PageInput *in, const std::string &name)
 {
-    std::string outpath = page_path(outdir, name.c_str());
     PageOutput out;
-    if (!open_page_output(in->st, in->path, outpath, &out))
+    if (!open_page_output(in->st, in->path, page_path(outdir, name.c_str()), &out))
         return;
     PageResult result = !load_page_input(in) ? PAGE_UNREADABLE
                         : in->data.empty()   ? write_page(out.fp, in->fp, name.c_str())
                                              : write_held_page(out.fp, in->data, name.c_str());
-    if (result == PAGE_WRITTEN) {
-        finish_page_output(&out, outpath);
+    if (result == PAGE_WRITTEN && !page_input_unchanged(in))
+        result = PAGE_UNREADABLE;
+    // An empty page file is a failure, but an empty page is made where none stood.
+    if (result == PAGE_WRITTEN || (result == PAGE_EMPTY && !out.replaces)) {
+        finish_page_output(&out);
         return;
     }
-    std::fprintf(stderr,
-                 result == PAGE_CR_ONLY ? "%s: Page file has only CR line ends (%s)!\n"
-                                        : "%s: Can't read input file (%s)!\n",
-                 Prog.c_str(), in->path.c_str());
+    if (result == PAGE_CR_ONLY)
+        report_driver_failure("%s: Page file has only CR line ends (%s)!\n", Prog.c_str(),
+                              in->path.c_str());
+    else if (result == PAGE_TOO_LARGE)
+        report_driver_failure("%s: Page output too large (%s)!\n", Prog.c_str(), in->path.c_str());
+    else if (result == PAGE_UNREADABLE)
+        report_driver_failure("%s: Can't read input file (%s)!\n", Prog.c_str(), in->path.c_str());
     abandon_page_output(&out);
 }
 
@@ -179,7 +214,7 @@ void tovrel(const char *fname)
     PageInput in;
     in.path = page_path(indir, name.c_str());
     if (!open_page_input(&in)) {
-        std::fprintf(stderr, "%s: Can't open input file (%s)!\n", Prog.c_str(), in.path.c_str());
+        report_driver_failure("%s: Can't open input file (%s)!\n", Prog.c_str(), in.path.c_str());
         return;
     }
     build_opened_page(&in, name);
@@ -190,7 +225,7 @@ int check_dir()
 {
     if (indir != outdir)
         return 0;
-    std::fprintf(stderr, "%s: Input & Output Directories must be different!\n", Prog.c_str());
-    std::fprintf(stderr, "(%s) and (%s)\n", indir.c_str(), outdir.c_str());
+    report_driver_failure("%s: Input & Output Directories must be different!\n(%s) and (%s)\n",
+                          Prog.c_str(), indir.c_str(), outdir.c_str());
     return 1;
 }

@@ -1,5 +1,5 @@
 // What the driver's modules share besides driver/tovrel.h: the paths of a page below the
-// input and output directories.
+// input and output directories, and the one way a failure is reported.
 #ifndef TOVREL_INTERNAL_H
 #define TOVREL_INTERNAL_H
 
@@ -11,5 +11,9 @@ std::string with_subdir(const std::string &dir);
 // The path of the page name below dir (indir or outdir). Settings are used as they stand, so
 // a directory that ends in '/' gives a doubled separator.
 std::string page_path(const std::string &dir, const char *name);
+
+// Prints the message to standard error and counts it as a failure of the run (the exit status
+// is then 2).
+[[gnu::format(printf, 1, 2)]] void report_driver_failure(const char *fmt, ...);
 
 #endif

@@ -44,16 +44,32 @@ void trace_out(int level, const char *fmt, ...)
     va_end(ap);
 }
 
-void report_failure(const char *fmt, ...)
+void inc_failure(IncFault fault, const char *subject)
 {
+    // Each message is its subject between two fixed texts.
+    static const struct {
+        const char *before, *after;
+    } messages[] = {
+        {"Can't open include file (", ")\n"},
+        {"Can't read include file (", ")\n"},
+        {"Include file has only CR line ends (", ")\n"},
+        {"unknown include (", ")\n"},
+        {"Include nesting too deep (", ")\n"},
+        {"Include expansion too large (", ")\n"},
+        {"Expanded text too long, $[", "] not inserted\n"},
+        {"Invalid command (", ")\n"},
+    };
     inc_state.failures++;
-    va_list ap;
-    va_start(ap, fmt);
-    write_formatted(stderr, fmt, ap);
-    va_end(ap);
+    if (inc_state.checking) {
+        check_fault(fault, subject);
+        return;
+    }
+    std::fputs(messages[fault].before, stderr);
+    std::fputs(subject, stderr);
+    std::fputs(messages[fault].after, stderr);
 }
 
-void report_warning(const char *fmt, ...)
+void inc_warning(const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
@@ -109,4 +125,30 @@ void reset_vars_inc()
 int inc_failures()
 {
     return inc_state.failures;
+}
+
+void begin_page_inc()
+{
+    inc_state.page_output = 0;
+    inc_state.page_evaluated = 0;
+    inc_state.page_stopped = false;
+}
+
+int page_too_large_inc()
+{
+    return inc_state.page_stopped ? 1 : 0;
+}
+
+void count_page_output(size_t n)
+{
+    inc_state.page_output += n;
+    if (inc_state.page_output > max_page_output)
+        inc_state.page_stopped = true;
+}
+
+void count_page_evaluated(size_t n)
+{
+    inc_state.page_evaluated += n;
+    if (inc_state.page_evaluated > max_page_evaluated)
+        inc_state.page_stopped = true;
 }

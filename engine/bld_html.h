@@ -7,6 +7,7 @@
 #ifndef BLD_HTML_H
 #define BLD_HTML_H
 
+#include <cstddef>
 #include <cstdio>
 
 #include "support/prodlist.h"
@@ -39,6 +40,13 @@ void reset_vars_inc();
 // nesting and expansion limits, texts too long, invalid commands. Warnings (a macro
 // overridden) do not count.
 int inc_failures();
+
+// Starts the bounds of a page: from here, the bytes the engine writes and the text it
+// evaluates are counted, and once either passes its bound (256 MiB written, 4 GiB evaluated)
+// the engine writes and expands nothing more until the next begin_page_inc.
+void begin_page_inc();
+// Returns 1 when the page begun last reached a bound (its output is then cut), else 0.
+int page_too_large_inc();
 
 // Loads the include library fname into incs. Failures are reported on standard error.
 void bld_inc(const char *fname);
@@ -82,5 +90,44 @@ void find_smenu(FILE *outf, FILE *inf);
 // Returns a new copy of str with every '&' written as "&amp;", which the caller frees with
 // free; nullptr (with a message) when str holds more than 512 characters.
 char *htmlsafe(const char *str);
+
+// Check mode. While it is on, the engine's failure messages and the announcements of a
+// page's exec lines give way to located diagnostics on standard error, one per line:
+// "PATH:LINE: error: TEXT", "... warning: ...", "... note: ..." (traces stay as they are).
+enum IncDiag { DIAG_ERROR, DIAG_WARNING, DIAG_NOTE };
+
+// Called with every text a checked build writes (len bytes, not NUL-terminated) and the
+// path and line of the page or library line it comes from.
+typedef void (*IncTextHook)(const char *text, size_t len, const char *path, int line);
+
+// Turns check mode on with no errors or warnings counted; text_hook may be null.
+void begin_check_inc(IncTextHook text_hook);
+
+// Reports the library's own problems as the loader met them, located, in line order: a
+// library it could not use, a macro without closing line, '>' followed by blanks, a macro
+// defined twice, and a line '>Name' that shows a macro left open before it.
+void check_library_inc();
+
+// The page at path is checked next; its body starts at line body_line. The includes the
+// build makes itself are located at line 1. The engine keeps a copy of path.
+void check_page_inc(const char *path, int body_line);
+
+// Warns of every macro no checked page has reached (the frame and sub-menu macros count as
+// reached).
+void check_unreached_inc();
+
+// Turns check mode off; *errors and *warnings receive what it counted.
+void end_check_inc(int *errors, int *warnings);
+
+// Writes the diagnostic "path:line: kind: text" (just "path: kind: text" when line is 0) to
+// standard error; errors and warnings are counted while check mode is on.
+[[gnu::format(printf, 4, 5)]] void diag_inc(IncDiag kind, const char *path, int line,
+                                            const char *fmt, ...);
+
+// A saved copy of the variables and the argument count: save_vars_inc returns a new one,
+// which restore_vars_inc puts back (the variables set since are forgotten) and frees.
+struct IncVarsSave;
+IncVarsSave *save_vars_inc();
+void restore_vars_inc(IncVarsSave *save);
 
 #endif

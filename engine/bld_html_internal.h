@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "engine/bld_html.h"
 
@@ -21,19 +22,31 @@ constexpr int max_include_depth = 100;
 // are spent on new inputs rather than on libraries that use up the whole budget.
 constexpr long max_expansions = 1000;
 constexpr size_t max_text_len = 64 * 1024;
+constexpr unsigned long long max_page_output = 1 << 20;
+constexpr unsigned long long max_page_evaluated = 4 << 20;
 #else
 constexpr long max_expansions = 100000;             // macro expansions below one outer include
 constexpr size_t max_text_len = 16ul * 1024 * 1024; // bytes in one evaluated text
+// Bounds on one page: bytes the engine writes into it, and bytes of text it evaluates for it
+// (the texts references are resolved into), so no library makes a page run for minutes or
+// fill the disk.
+constexpr unsigned long long max_page_output = 256ull << 20;
+constexpr unsigned long long max_page_evaluated = 4ull << 30;
 #endif
 
 // The engine's state besides its two stores (bld_html.cpp); reset_inc puts it back to
 // these start values, except the verbosity.
 struct IncState {
-    int verbose = 0;       // the engine's own verbosity, set by set_verbose_inc only
-    int lastnargs = 0;     // field count of the most recent include whose macro was found
-    int include_depth = 0; // levels of do_include currently open
-    long expansions = 0;   // macro expansions since the outer include began
-    int failures = 0;      // failures reported since start or since reset_inc
+    int verbose = 0;               // the engine's own verbosity, set by set_verbose_inc only
+    int lastnargs = 0;             // field count of the most recent include whose macro was found
+    int include_depth = 0;         // levels of do_include currently open
+    long expansions = 0;           // macro expansions since the outer include began
+    bool nesting_reported = false; // the nesting limit was reported for this outer include
+    unsigned long long page_output = 0;    // bytes written into the page since begin_page_inc
+    unsigned long long page_evaluated = 0; // bytes of text evaluated for the page
+    bool page_stopped = false;             // the page reached a bound: nothing more is done
+    int failures = 0;                      // failures reported since start or since reset_inc
+    bool checking = false;                 // check mode (begin_check_inc) is on
 };
 extern IncState inc_state;
 
@@ -53,11 +66,27 @@ inline bool tracing(int level)
 [[gnu::format(printf, 2, 3)]] void trace(int level, const char *fmt, ...);
 [[gnu::format(printf, 2, 3)]] void trace_out(int level, const char *fmt, ...);
 
-// Reports a failure the engine met (an unknown macro, a runaway, an invalid command, a
-// library it cannot use) on standard error and counts it for inc_failures.
-[[gnu::format(printf, 1, 2)]] void report_failure(const char *fmt, ...);
+// The failures the engine reports; subject is the name or text each message shows.
+enum IncFault {
+    FAULT_OPEN,      // the library cannot be opened (subject: its path)
+    FAULT_READ,      // the library cannot be read
+    FAULT_CR_ONLY,   // the library's lines end in CR alone
+    FAULT_UNKNOWN,   // an include of a macro the library does not define (subject: the name)
+    FAULT_NESTING,   // the nesting limit
+    FAULT_EXPANSION, // the expansion budget of one outer include
+    FAULT_TOO_LONG,  // an evaluated text would grow too long (subject: the reference)
+    FAULT_COMMAND,   // an exec line's command is none of set, clear and if (subject: the text)
+};
+
+// Reports a failure the engine met, counted for inc_failures: its message on standard error,
+// or in check mode a located diagnostic.
+void inc_failure(IncFault fault, const char *subject);
 // Reports a warning on standard error; warnings are not counted.
-[[gnu::format(printf, 1, 2)]] void report_warning(const char *fmt, ...);
+[[gnu::format(printf, 1, 2)]] void inc_warning(const char *fmt, ...);
+
+// Counts n bytes written into the page, or evaluated for it; past a bound the page stops.
+void count_page_output(size_t n);
+void count_page_evaluated(size_t n);
 
 // Returns str, or "(null)" for a null str.
 const char *or_null(const char *str);
@@ -73,8 +102,30 @@ char *copy_text(const char *str, size_t len, char *local, size_t local_size, std
 // The macro index (inc_library.cpp). Position of name in incs (case of 'A' to 'Z' ignored),
 // or -1.
 int find_inc(const char *name);
-// Frees incs and every macro body in it; incs is null afterwards.
+// Frees incs and every macro body in it, and what the loader noted; incs is null afterwards.
 void free_macros();
+
+// What the loader notes of the library for check mode: its path, each macro's opening line,
+// and the problems it met, each at its line (0: the file as a whole).
+enum LibProblem { LIB_OPEN, LIB_READ, LIB_CR_ONLY, LIB_UNCLOSED, LIB_BLANK_CLOSE, LIB_TWICE };
+struct LibFinding {
+    LibProblem problem;
+    int line;
+    int first_line;   // LIB_TWICE: the line of the earlier definition
+    std::string name; // the macro's name; the system's reason for LIB_OPEN and LIB_READ
+};
+struct MacroSite {
+    std::string name;     // as the opening line spells it
+    int line = 0;         // the opening line
+    bool closed = false;  // a closing line ended it (not the end of the file)
+    bool reached = false; // check mode: some page's expansion included it
+};
+// The library's path as bld_inc opened it ("" before it).
+const char *library_path();
+// The findings of the last load, in the order met.
+const std::vector<LibFinding> &library_findings();
+// The site of the macro whose body is body, or null for a body not from the library.
+MacroSite *macro_site(const ProdAlphaList *body);
 
 // The variable store (inc_vars.cpp).
 // Stores value (null or empty: blank) under name; name and value stay the caller's.
@@ -85,6 +136,35 @@ void do_set(const char *str);
 void do_clear();
 // Frees vars; it is null afterwards.
 void free_vars();
+// Check mode: the page that last set the variable name (0: none during the check) and the
+// site it did so at, or false when name is unknown.
+struct IncSite {
+    const char *path = ""; // the page's or the library's path (kept by the check)
+    int line = 0;
+};
+bool var_origin(const char *name, int *page, IncSite *site);
+// Forgets where the variables were set.
+void forget_var_origins();
+
+// Check mode (inc_check.cpp): where the expansion stands and what it met.
+// The site of the line being expanded now.
+IncSite *check_here();
+// An include of name (body found in the library) begins or ends; the site is kept for notes.
+void check_enter(const char *name, const ProdAlphaList *body);
+void check_leave();
+// The macro being expanded is at its body line i.
+void check_body_line(int i);
+// The number of the page being checked (from 1), and the line its body starts at.
+int check_page_number();
+int check_first_body_line();
+// A reference $[name] to a variable is resolved.
+void check_reference(const char *name);
+// The build writes text (len bytes) at the current site.
+void check_text(const char *text, size_t len);
+// The library line '>name' at line stands inside a macro left open before it.
+void check_swallowed(const char *name, int line);
+// Reports fault located (called by inc_failure in check mode).
+void check_fault(IncFault fault, const char *subject);
 
 // Finds the variable name like get_val, trying first the slot *hint names (where the store
 // had it at the caller's last look) and then updating *hint; a hint of -1 means none. Most

@@ -120,7 +120,7 @@ void append_reference(std::string *out, Piece *piece, int nargs, char **args)
         return;
     size_t len = std::strlen(value);
     if (out->size() + len > max_text_len) {
-        report_failure("Expanded text too long, $[%s] not inserted\n", piece->name.c_str());
+        inc_failure(FAULT_TOO_LONG, piece->name.c_str());
         return;
     }
     out->append(value, len);
@@ -135,6 +135,8 @@ std::string work[max_include_depth + 2];
 // fields in place: the text is this level's own work string.
 void include_evaluated(FILE *outf, char *text, int *hint)
 {
+    if (inc_state.page_stopped) // as do_include does
+        return;
     text[std::strcspn(text, "\r\n")] = '\0';
     char *args[max_include_fields];
     int nargs = split_flds(text, args, '|', 0, max_include_fields);
@@ -152,7 +154,25 @@ void run_evaluated(FILE *outf, std::string *line, int nargs, char **args, int *h
         include_evaluated(outf, text + 1, hint);
     } else {
         line->push_back('\n');
+        count_page_output(line->size());
         fwrite_unlocked(line->data(), 1, line->size(), outf);
+    }
+}
+
+// Writes the joined text lines: at once, unless they would take the page past its bound; then
+// one by one, as process_include does, up to the line that passes it.
+void write_text_lines(FILE *outf, const std::string &text)
+{
+    if (inc_state.page_output + text.size() <= max_page_output) {
+        count_page_output(text.size());
+        fwrite_unlocked(text.data(), 1, text.size(), outf);
+        return;
+    }
+    for (size_t at = 0; at < text.size() && !inc_state.page_stopped;) {
+        size_t len = text.find('\n', at) - at + 1; // every joined line ends in '\n'
+        count_page_output(len);
+        fwrite_unlocked(text.data() + at, 1, len, outf);
+        at += len;
     }
 }
 
@@ -167,6 +187,7 @@ void run_pieces(FILE *outf, ParsedLine *line, int nargs, char **args)
         if (piece.has_ref)
             append_reference(&out, &piece, nargs, args);
     }
+    count_page_evaluated(out.size());
     run_evaluated(outf, &out, nargs, args, &line->macro_hint);
     if (out.capacity() > 65536) // a rare huge text: do not hold on to its memory
         std::string().swap(out);
@@ -203,9 +224,11 @@ void free_parsed_body(ParsedBody *parsed)
 void run_parsed_body(FILE *outf, ParsedBody *parsed, int nargs, char **args)
 {
     for (ParsedLine &line : parsed->lines) {
+        if (inc_state.page_stopped) // as process_include stops
+            break;
         switch (line.kind) {
         case LINE_TEXT:
-            fwrite_unlocked(line.text.data(), 1, line.text.size(), outf);
+            write_text_lines(outf, line.text);
             break;
         case LINE_INCLUDE:
             include_fields(outf, line.fields.get(), static_cast<int>(line.args.size()),

@@ -43,17 +43,19 @@ const char *arg_value(const char *name, int nargs, char **args)
 void resolve_reference(std::string *out, const std::string &name, int nargs, char **args)
 {
     const char *value;
-    if (name[0] >= '0' && name[0] <= '9')
+    if (name[0] >= '0' && name[0] <= '9') {
         value = arg_value(name.c_str(), nargs, args);
-    else
+    } else {
         value = get_val(name.c_str());
-    if (tracing(TRACE_ALL))
-        trace(TRACE_ALL, "get_val(%s)=%s.\n", name.c_str(), or_null(value));
+        if (value && inc_state.checking)
+            check_reference(name.c_str());
+    }
+    trace(TRACE_ALL, "get_val(%s)=%s.\n", name.c_str(), or_null(value));
     if (!value)
         return;
     size_t len = std::strlen(value);
     if (out->size() + len > max_text_len) {
-        report_failure("Expanded text too long, $[%s] not inserted\n", name.c_str());
+        inc_failure(FAULT_TOO_LONG, name.c_str());
         return;
     }
     out->append(value, len);
@@ -131,15 +133,19 @@ void publish_args(int nargs, char **args)
 // expansion budget once for each outer include).
 bool within_limits(const char *name)
 {
-    if (inc_state.include_depth == 0)
+    if (inc_state.include_depth == 0) {
         inc_state.expansions = 0;
+        inc_state.nesting_reported = false;
+    }
     if (inc_state.expansions >= max_expansions) {
         if (inc_state.expansions++ == max_expansions)
-            report_failure("Include expansion too large (%s)\n", name);
+            inc_failure(FAULT_EXPANSION, name);
         return false;
     }
     if (inc_state.include_depth >= max_include_depth) {
-        report_failure("Include nesting too deep (%s)\n", name);
+        if (!inc_state.nesting_reported)
+            inc_failure(FAULT_NESTING, name);
+        inc_state.nesting_reported = true;
         return false;
     }
     return true;
@@ -169,6 +175,7 @@ char *evalstr(const char *str, int nargs, char **args)
         resolve_reference(&out, name, nargs, args);
         p = end ? end + 1 : start + name.size();
     }
+    count_page_evaluated(out.size());
     char *result = static_cast<char *>(xmalloc(out.size() + 1));
     std::memcpy(result, out.c_str(), out.size() + 1);
     if (out.capacity() > 65536) // a rare huge text: do not hold on to its memory
@@ -194,8 +201,7 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
 {
     if (!str)
         return 1;
-    if (tracing(TRACE_EXPAND))
-        trace(TRACE_EXPAND, "do_if(%s)\n", str);
+    trace(TRACE_EXPAND, "do_if(%s)\n", str);
     char local[256];
     std::string heap;
     char *copy = copy_text(str, std::strlen(str), local, sizeof local, &heap);
@@ -215,12 +221,15 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
     const char *t = value(3);
     const char *f = value(4);
     int rval = evalrelop(fld[1]);
-    if (tracing(TRACE_EXPAND))
-        trace(TRACE_EXPAND, "do_if: str1=%s, str2=%s, s1=%s, s2=%s, t=%s, f=%s, rval=%d\n", fld[0],
-              fld[2], s1, s2, t, f, rval);
+    trace(TRACE_EXPAND, "do_if: str1=%s, str2=%s, s1=%s, s2=%s, t=%s, f=%s, rval=%d\n", fld[0],
+          fld[2], s1, s2, t, f, rval);
     int cmp = std::strcmp(s1, s2); // compares bytes as unsigned char
     bool holds = (cmp < 0 && (rval & 4)) || (cmp == 0 && (rval & 2)) || (cmp > 0 && (rval & 1));
-    fputs_unlocked(holds ? t : f, fp ? fp : stdout);
+    const char *chosen = holds ? t : f;
+    count_page_output(std::strlen(chosen));
+    std::fputs(chosen, fp ? fp : stdout);
+    if (inc_state.checking)
+        check_text(chosen, std::strlen(chosen));
     for (char *field : evaluated)
         std::free(field);
     return 0;
@@ -228,8 +237,7 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
 
 void do_exec(FILE *fp, const char *str, int nargs, char **args)
 {
-    if (tracing(TRACE_ALL))
-        trace(TRACE_ALL, "do_exec:%s.\n", str);
+    trace(TRACE_ALL, "do_exec:%s.\n", str);
     const char *bar = std::strchr(str, '|');
     size_t wordlen = bar ? static_cast<size_t>(bar - str) : std::strlen(str);
     const char *rest = bar ? bar + 1 : "";
@@ -239,16 +247,15 @@ void do_exec(FILE *fp, const char *str, int nargs, char **args)
         do_clear();
     } else if (equals_nocase(str, wordlen, "if")) {
         int result = do_if(fp, rest, nargs, args);
-        if (tracing(TRACE_ALL))
-            trace(TRACE_ALL, "do_if returned %d\n", result);
+        trace(TRACE_ALL, "do_if returned %d\n", result);
     } else {
-        report_failure("Invalid command (%s)\n", str);
+        inc_failure(FAULT_COMMAND, str);
     }
 }
 
 void do_include(FILE *outf, const char *str)
 {
-    if (!str)
+    if (!str || inc_state.page_stopped)
         return;
     if (tracing(TRACE_ALL))
         trace(TRACE_ALL, "do_include(%s)\n", str);
@@ -264,7 +271,7 @@ void include_fields(FILE *outf, const char *name, int nargs, char **args, int *h
 {
     int pos = hint ? find_inc_hinted(name, hint) : find_inc(name);
     if (pos < 0) {
-        report_failure("unknown include (%s)\n", name);
+        inc_failure(FAULT_UNKNOWN, name);
         return;
     }
     if (!within_limits(name))
@@ -272,15 +279,19 @@ void include_fields(FILE *outf, const char *name, int nargs, char **args, int *h
     inc_state.expansions++;
     auto *body = static_cast<ProdAlphaList *>(incs->item[pos]);
     publish_args(nargs, args);
+    if (inc_state.checking)
+        check_enter(name, body);
     inc_state.include_depth++;
-    // A body the loader parsed runs in that form, unless expansion traces are wanted: they
-    // follow process_include's reading line by line.
-    ParsedBody *parsed = tracing(TRACE_EXPAND) ? nullptr : parsed_at(pos);
+    // A body the loader parsed runs in that form, unless expansion traces or a check are
+    // wanted: they follow process_include's reading line by line.
+    ParsedBody *parsed = tracing(TRACE_EXPAND) || inc_state.checking ? nullptr : parsed_at(pos);
     if (parsed)
         run_parsed_body(outf ? outf : stdout, parsed, nargs, args);
     else
         process_include(outf, name, body, nargs, args);
     inc_state.include_depth--;
+    if (inc_state.checking)
+        check_leave();
 }
 
 void process_include(FILE *outf, const char *name, ProdAlphaList *body, int nargs, char **args)
@@ -293,7 +304,9 @@ void process_include(FILE *outf, const char *name, ProdAlphaList *body, int narg
     }
     if (!outf)
         outf = stdout;
-    for (int i = 0; body && i < body->nitems; i++) {
+    for (int i = 0; body && i < body->nitems && !inc_state.page_stopped; i++) {
+        if (inc_state.checking)
+            check_body_line(i);
         const char *stored = body->item[i];
         // A line without a reference needs no evaluated copy.
         char *expanded = std::strstr(stored, "$[") ? evalstr(stored, nargs, args) : nullptr;
@@ -306,8 +319,11 @@ void process_include(FILE *outf, const char *name, ProdAlphaList *body, int narg
             do_include(outf, line + 1);
         } else {
             trace(TRACE_ALL, "Copy: [%s]\n", line);
+            count_page_output(std::strlen(line) + 1);
             std::fputs(line, outf);
             std::putc('\n', outf);
+            if (inc_state.checking)
+                check_text(line, std::strlen(line));
         }
         std::free(expanded);
     }

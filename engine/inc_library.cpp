@@ -3,6 +3,7 @@
 #include "engine/bld_html.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -12,6 +13,10 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "engine/bld_html_internal.h"
 #include "support/read_line.h"
 #include "support/util.h"
@@ -20,6 +25,12 @@ namespace {
 
 constexpr int minc = 500;  // initial capacity of incs and vars
 constexpr int delta = 500; // growth step of incs and vars
+
+// What the loader noted of the library, for check mode.
+std::string loaded_path;
+std::vector<LibFinding> findings;
+std::unordered_map<const ProdAlphaList *, MacroSite> sites;
+std::unordered_map<std::string, int> defined_at; // lower-cased name -> its opening line
 
 void init_ndx()
 {
@@ -49,21 +60,38 @@ void cut_at_line_end(std::string *text)
     text->resize(end);
 }
 
-// Reads body lines up to the closing line (a lone '>') into body.
-// Returns 0 when the closing line ended it, 1 at end of file.
-int read_macro_body(FILE *fp, ProdAlphaList *body, const std::string &name)
+// True when line is '>' followed by nothing but blanks: it looks like a closing line but is
+// not one.
+bool is_blank_close(const std::string &line)
+{
+    return line.size() > 1 && line[0] == '>' &&
+           line.find_first_not_of(" \t", 1) == std::string::npos;
+}
+
+// Reads body lines up to the closing line (a lone '>') into body; *lineno counts the lines
+// read. Returns 0 when the closing line ended it, 1 at end of file.
+int read_macro_body(FILE *fp, ProdAlphaList *body, const std::string &name, int *lineno)
 {
     std::string line;
     while (read_whole_line(&line, fp)) {
+        ++*lineno;
         cut_at_line_end(&line);
         if (line.size() == 1 && line[0] == '>') {
             trace(TRACE_ALL, "Macro (%s) w/ %d lines\n", name.c_str(), body->nitems);
             return 0;
         }
+        if (is_blank_close(line))
+            findings.push_back({LIB_BLANK_CLOSE, *lineno, 0, name});
         append_alpha_prodlist(body, xstrdup(line.c_str()));
     }
     return 1;
 }
+
+// Macros read by bld_inc and not yet in incs. Putting each at its sorted place at once
+// would shift the later names for every macro, so they are sorted in when loading ends.
+// The views point at the names held in list.
+std::vector<std::pair<char *, ProdAlphaList *>> pending_macros;
+std::unordered_map<std::string_view, size_t> pending_slots;
 
 // Hashing and comparing names with 'A' to 'Z' read as 'a' to 'z', so a name is found as
 // written, without a lower-cased copy.
@@ -94,7 +122,16 @@ std::unordered_map<std::string_view, int, NocaseHash, NocaseEqual> macro_slots;
 // The parsed form of the body at each position of incs.
 std::vector<ParsedBody *> parsed_slots;
 
-ParsedBody *parsed_form(const ProdAlphaList *body);
+// The parsed form of every body in incs and pending_macros, made as each is stored and
+// dropped with it. The map owns them, so they are freed with it when the process ends, too.
+using ParsedPtr = std::unique_ptr<ParsedBody, void (*)(ParsedBody *)>;
+std::unordered_map<const ProdAlphaList *, ParsedPtr> parsed_bodies;
+
+ParsedBody *parsed_form(const ProdAlphaList *body)
+{
+    auto it = parsed_bodies.find(body);
+    return it == parsed_bodies.end() ? nullptr : it->second.get();
+}
 
 void index_macro_slots()
 {
@@ -106,33 +143,15 @@ void index_macro_slots()
     }
 }
 
-// The parsed form of every body in incs and pending_macros, made as each is stored and
-// dropped with it.
-// The map owns them, so they are freed with it when the process ends, too.
-using ParsedPtr = std::unique_ptr<ParsedBody, void (*)(ParsedBody *)>;
-std::unordered_map<const ProdAlphaList *, ParsedPtr> parsed_bodies;
-
-ParsedBody *parsed_form(const ProdAlphaList *body)
-{
-    auto it = parsed_bodies.find(body);
-    return it == parsed_bodies.end() ? nullptr : it->second.get();
-}
-
-void forget_parsed(const ProdAlphaList *body)
-{
-    parsed_bodies.erase(body);
-}
-
-// Macros read by bld_inc and not yet in incs. Putting each at its sorted place at once
-// would shift the later names for every macro, so they are sorted in when loading ends.
-// The views point at the names held in list.
-std::vector<std::pair<char *, ProdAlphaList *>> pending_macros;
-std::unordered_map<std::string_view, size_t> pending_slots;
-
-// Stores body under name; a replaced definition is released with a message.
-void store_macro(const std::string &name, ProdAlphaList *body)
+// Stores body under name, opened at line; a replaced definition is released with a message.
+void store_macro(const std::string &name, ProdAlphaList *body, int line)
 {
     trace(TRACE_STORE, "Storing macro [%s]\n", name.c_str());
+    auto [earlier, first] = defined_at.try_emplace(name, line);
+    if (!first) {
+        findings.push_back({LIB_TWICE, line, earlier->second, name});
+        earlier->second = line;
+    }
     ProdAlphaList *old;
     parsed_bodies.insert_or_assign(body, ParsedPtr(parse_body(body), free_parsed_body));
     int pos = bsearch_aptr_prodlist(incs, name.c_str());
@@ -150,8 +169,9 @@ void store_macro(const std::string &name, ProdAlphaList *body)
         pending_slots.emplace(key, pending_macros.size() - 1);
         return;
     }
-    report_warning("Macro %s overridden by new version\n", name.c_str());
-    forget_parsed(old);
+    inc_warning("Macro %s overridden by new version\n", name.c_str());
+    sites.erase(old);
+    parsed_bodies.erase(old);
     free_alpha_prodlist(old);
 }
 
@@ -183,14 +203,15 @@ void merge_pending_macros()
         incs->item[i] = merged[static_cast<size_t>(i)].second;
     }
     incs->nitems = total;
+    index_macro_slots();
     pending_macros.clear();
     pending_slots.clear();
-    index_macro_slots();
 }
 
-// Reads one macro body from fp (just after its opening line) and stores it under iname.
-// Returns 0 when a closing line ended the body, 1 at end of file, -1 for a null iname.
-int parse_inc(FILE *fp, const char *iname)
+// Reads one macro body from fp (just after its opening line, line *lineno) and stores it
+// under iname. Returns 0 when a closing line ended the body, 1 at end of file, -1 for a null
+// iname.
+int parse_inc(FILE *fp, const char *iname, int *lineno)
 {
     if (!iname) {
         trace_out(TRACE_ALL, "Invalid iname (NULL) to parse_inc\n");
@@ -203,10 +224,14 @@ int parse_inc(FILE *fp, const char *iname)
     ProdAlphaList *body = create_alpha_prodlist(10);
     if (!body)
         die_out_of_memory();
-    int result = read_macro_body(fp, body, name);
+    int line = *lineno;
+    int result = read_macro_body(fp, body, name, lineno);
     if (tracing(TRACE_ALL) && name == "sublink")
         display_alpha_prodlist(body);
-    store_macro(name, body);
+    if (result != 0)
+        findings.push_back({LIB_UNCLOSED, line, 0, iname});
+    sites[body] = MacroSite{iname, line, result == 0, false};
+    store_macro(name, body, line);
     return result;
 }
 
@@ -217,6 +242,26 @@ void list_macros()
         auto *body = static_cast<const ProdAlphaList *>(incs->item[i]);
         std::fprintf(stderr, "[%d] %s, %d lines\n", i, incs->key[i], body->nitems);
     }
+}
+
+// Opens the library fname for reading. Only a regular file is read, and opening never waits
+// (a FIFO would, until a writer came). Returns nullptr, with a message, when it cannot.
+FILE *open_library(const char *fname)
+{
+    int fd = fname ? open(fname, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY) : -1;
+    if (fd < 0) {
+        findings.push_back({LIB_OPEN, 0, 0, std::strerror(errno)});
+        inc_failure(FAULT_OPEN, or_null(fname));
+        return nullptr;
+    }
+    struct stat st;
+    FILE *fp = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "r") : nullptr;
+    if (!fp) {
+        close(fd);
+        findings.push_back({LIB_READ, 0, 0, "not a regular file"});
+        inc_failure(FAULT_READ, fname);
+    }
+    return fp;
 }
 
 } // namespace
@@ -251,8 +296,8 @@ ParsedBody *parsed_at(int pos)
 
 void free_macros()
 {
-    parsed_slots.clear();
     macro_slots.clear();
+    parsed_slots.clear();
     parsed_bodies.clear();
     for (int i = 0; incs && i < incs->nitems; i++) {
         free_alpha_prodlist(static_cast<ProdAlphaList *>(incs->item[i]));
@@ -260,33 +305,58 @@ void free_macros()
     }
     free_aptr_prodlist(incs);
     incs = nullptr;
+    loaded_path.clear();
+    findings.clear();
+    sites.clear();
+    defined_at.clear();
+}
+
+const char *library_path()
+{
+    return loaded_path.c_str();
+}
+
+const std::vector<LibFinding> &library_findings()
+{
+    return findings;
+}
+
+MacroSite *macro_site(const ProdAlphaList *body)
+{
+    auto it = sites.find(body);
+    return it == sites.end() ? nullptr : &it->second;
 }
 
 void bld_inc(const char *fname)
 {
-    FILE *fp = fname ? std::fopen(fname, "r") : nullptr;
-    if (!fp) {
-        report_failure("Can't open include file (%s)\n", or_null(fname));
+    loaded_path = or_null(fname);
+    FILE *fp = open_library(fname);
+    if (!fp)
         return;
-    }
     std::string line;
-    bool first = true;
+    int lineno = 0;
     while (read_whole_line(&line, fp)) {
-        if (first && has_only_cr_line_ends(line)) { // it would read as one line: refuse it
-            report_failure("Include file has only CR line ends (%s)\n", fname);
+        if (++lineno == 1 && line.starts_with("\xEF\xBB\xBF")) // a byte-order mark is no text
+            line.erase(0, 3);
+        if (lineno == 1 && has_only_cr_line_ends(line)) { // it would read as one line
+            findings.push_back({LIB_CR_ONLY, 0, 0, ""});
+            inc_failure(FAULT_CR_ONLY, fname);
             break;
         }
-        first = false;
         if (line.empty() || line[0] != '>')
             continue;
         cut_at_line_end(&line);
-        if (parse_inc(fp, line.c_str() + 1) != 0)
+        if (is_blank_close(line))
+            findings.push_back({LIB_BLANK_CLOSE, lineno, 0, ""});
+        if (parse_inc(fp, line.c_str() + 1, &lineno) != 0)
             break;
     }
     // A library that opens but cannot be read (a directory, an I/O error) must not pass for
     // an empty one; the macros read before the error stay defined.
-    if (std::ferror(fp))
-        report_failure("Can't read include file (%s)\n", fname);
+    if (std::ferror(fp)) {
+        findings.push_back({LIB_READ, 0, 0, std::strerror(errno)});
+        inc_failure(FAULT_READ, fname);
+    }
     std::fclose(fp);
     merge_pending_macros();
     if (tracing(TRACE_ALL))

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "engine/bld_html_internal.h"
 #include "support/gather.h"
@@ -20,16 +21,18 @@ bool is_marker(char c)
     return c == '>' || c == ']';
 }
 
-// Runs the exec line whose marker stands at line[at]: announced as read, run without its
+// Runs the exec line whose marker stands at text[at]: announced as read (gathered with the
+// page's other announcements, one write for them all, in their order), run without its
 // line end.
 void run_exec_line(FILE *outf, std::string_view text, size_t at)
 {
     static std::string line; // the line as a C string, then without its line end
     line.assign(text);
-    // Gathered with the page's other announcements: one write for them all, in their order.
-    static std::string announcement;
-    announcement.assign("Executing include (").append(line.c_str() + at).append(")\n");
-    gather_text(announcement.c_str());
+    if (!inc_state.checking) { // a check says only what is wrong
+        static std::string announcement;
+        announcement.assign("Executing include (").append(line.c_str() + at).append(")\n");
+        gather_text(announcement.c_str());
+    }
     if (!line.empty() && line.back() == '\n') {
         line.pop_back();
         if (!line.empty() && line.back() == '\r')
@@ -42,7 +45,7 @@ void run_exec_line(FILE *outf, std::string_view text, size_t at)
 bool is_sublink_line(std::string_view line, size_t *bar)
 {
     size_t at = line.find_first_not_of(" \t\n\v\f\r");
-    if (at == std::string::npos || !is_marker(line[at]))
+    if (at == std::string_view::npos || !is_marker(line[at]))
         return false;
     if (line.compare(at + 1, 7, "SubLink") != 0 || line.size() < at + 9)
         return false;
@@ -50,7 +53,7 @@ bool is_sublink_line(std::string_view line, size_t *bar)
     if (next != '|' && next != 'N')
         return false;
     *bar = line.find('|', at + 8);
-    return *bar != std::string::npos;
+    return *bar != std::string_view::npos;
 }
 
 // The lines of a page file read as a stream: each kept in buf, which ends in a NUL byte.
@@ -77,7 +80,10 @@ bool next_line(TextLines *lines, std::string_view *line)
 template <typename Lines> void transform_body(FILE *outf, Lines *lines)
 {
     std::string_view line;
-    while (next_line(lines, &line)) {
+    IncSite *site = check_here();
+    int lineno = check_first_body_line() - 1;
+    while (!inc_state.page_stopped && next_line(lines, &line)) {
+        site->line = ++lineno;
         size_t at = line.find_first_not_of(" \t");
         if (at != std::string_view::npos && is_marker(line[at])) {
             if (at + 1 < line.size() && line[at + 1] == '!')
@@ -86,24 +92,32 @@ template <typename Lines> void transform_body(FILE *outf, Lines *lines)
                 do_include(outf, line.data() + at + 1);
             continue;
         }
+        count_page_output(line.size());
         fwrite_unlocked(line.data(), 1, line.size(), outf);
+        if (inc_state.checking)
+            check_text(line.data(), line.size());
     }
+    site->line = 1; // what the build includes itself stands at the page's first line
 }
 
 // The sub-menu from the sub-link lines of lines.
 template <typename Lines> void write_submenu(FILE *outf, Lines *lines)
 {
+    IncSite *site = check_here();
+    site->line = 1;
     do_include(outf, "SubMenuStart");
     std::string_view line;
     std::string item;
     size_t bar;
-    while (next_line(lines, &line)) {
+    for (int lineno = 1; next_line(lines, &line); lineno++) {
         if (!is_sublink_line(line, &bar))
             continue;
+        site->line = lineno;
         item.assign("SubMenuItem");
         item.append(line.substr(bar));
         do_include(outf, item.c_str());
     }
+    site->line = 1;
     do_include(outf, "SubMenuEnd");
 }
 
@@ -122,11 +136,6 @@ void bld_html_text(FILE *outf, TextLines *text)
     transform_body(outf ? outf : stdout, text);
 }
 
-void find_smenu_text(FILE *outf, TextLines text)
-{
-    write_submenu(outf, &text);
-}
-
 void find_smenu(FILE *outf, FILE *inf)
 {
     if (!inf)
@@ -134,6 +143,11 @@ void find_smenu(FILE *outf, FILE *inf)
     std::rewind(inf);
     StreamLines lines{inf, {}};
     write_submenu(outf, &lines);
+}
+
+void find_smenu_text(FILE *outf, TextLines text)
+{
+    write_submenu(outf, &text);
 }
 
 char *htmlsafe(const char *str)

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/bld_html_internal.h"
@@ -22,6 +23,24 @@ namespace {
 // not slow down as the store grows. The views point at the keys vars owns; only this file
 // changes vars, and reset_inc replaces it through free_vars.
 std::unordered_map<std::string_view, int> var_slots;
+
+// Check mode: the page and site that last set the variable in each slot (page 0: not during
+// the check). Kept only while checking, so a build pays nothing for it.
+struct VarOrigin {
+    int page = 0;
+    IncSite site;
+};
+std::vector<VarOrigin> origins;
+
+// Notes that the variable in slot was set at the current site of the check.
+void note_origin(int slot)
+{
+    if (!inc_state.checking)
+        return;
+    if (origins.size() <= static_cast<size_t>(slot))
+        origins.resize(static_cast<size_t>(slot) + 1);
+    origins[static_cast<size_t>(slot)] = {check_page_number(), *check_here()};
+}
 
 // Slot of the variable name in vars, or -1.
 int find_var(const char *name)
@@ -44,11 +63,6 @@ struct ValueRoom {
     std::unique_ptr<char, FreeBuffer> blank_buffer;
 };
 std::vector<ValueRoom> rooms;
-
-void free_rooms()
-{
-    rooms.clear();
-}
 
 // Appends a new variable to vars; the store takes ownership of key and val.
 void append_var(char *key, char *val)
@@ -100,6 +114,7 @@ void store_var(const char *name, const char *value)
     int pos = find_var(name);
     if (pos >= 0) {
         replace_var(pos, value);
+        note_origin(pos);
         return;
     }
     char *val = (value && *value) ? xstrdup(value) : nullptr;
@@ -110,6 +125,7 @@ void store_var(const char *name, const char *value)
         return;
     }
     append_var(xstrdup(name), val);
+    note_origin(vars->nitems - 1);
 }
 
 void do_set(const char *str)
@@ -128,15 +144,17 @@ void do_set(const char *str)
 
 void do_clear()
 {
-    free_rooms();
+    rooms.clear();
     var_slots.clear();
+    origins.clear();
     clear_aptr_prodlist(vars);
 }
 
 void free_vars()
 {
-    free_rooms();
+    rooms.clear();
     var_slots.clear();
+    origins.clear();
     free_aptr_prodlist(vars);
     vars = nullptr;
 }
@@ -162,14 +180,59 @@ const char *get_val_hinted(const char *name, int *hint)
 void store_var_hinted(const char *name, const char *value, int *hint)
 {
     int pos = find_var_hinted(name, hint);
-    if (pos >= 0)
-        replace_var(pos, value);
-    else
+    if (pos < 0) {
         store_var(name, value);
+        return;
+    }
+    replace_var(pos, value);
+    note_origin(pos);
 }
 
 const char *get_val(const char *var)
 {
     int pos = var ? find_var(var) : -1;
     return pos >= 0 ? static_cast<const char *>(vars->item[pos]) : nullptr;
+}
+
+bool var_origin(const char *name, int *page, IncSite *site)
+{
+    int pos = find_var(name);
+    if (pos < 0)
+        return false;
+    bool known = static_cast<size_t>(pos) < origins.size();
+    *page = known ? origins[static_cast<size_t>(pos)].page : 0;
+    *site = known ? origins[static_cast<size_t>(pos)].site : IncSite();
+    return true;
+}
+
+void forget_var_origins()
+{
+    origins.clear();
+}
+
+// A copy of the variables in their order, and the argument count.
+struct IncVarsSave {
+    std::vector<std::pair<std::string, std::string>> vars; // a blank variable: an empty value
+    int lastnargs = 0;
+};
+
+IncVarsSave *save_vars_inc()
+{
+    auto *save = new IncVarsSave;
+    for (int i = 0; vars && i < vars->nitems; i++) {
+        const char *value = static_cast<const char *>(vars->item[i]);
+        save->vars.emplace_back(vars->key[i], value ? value : "");
+    }
+    save->lastnargs = inc_state.lastnargs;
+    return save;
+}
+
+void restore_vars_inc(IncVarsSave *save)
+{
+    do_clear();
+    for (const auto &[name, value] : save->vars)
+        if (vars)
+            append_var(xstrdup(name.c_str()), value.empty() ? nullptr : xstrdup(value.c_str()));
+    inc_state.lastnargs = save->lastnargs;
+    delete save;
 }

@@ -1,5 +1,8 @@
 #include "support/read_line.h"
 
+#include "support/util.h"
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/types.h>
@@ -36,9 +39,14 @@ bool read_whole_line(std::string *line, FILE *fp)
     // it stays reachable from here until the process ends.
     static char *buf = nullptr;
     static size_t cap = 0;
+    errno = 0;
     ssize_t len = getline(&buf, &cap, fp);
-    if (len < 0)
+    if (len < 0) {
+        // A line that does not fit in memory is not the end of the file.
+        if (errno == ENOMEM)
+            die_out_of_memory();
         return false;
+    }
     line->assign(buf, static_cast<size_t>(len));
     return true;
 }

@@ -29,7 +29,7 @@ int readline_close(FILE *fp);
 
 // Replaces line with the next whole line of fp, its line end (if any) included, whatever
 // its length and content. Returns false at end of input, on a read error, or when line or fp
-// is null.
+// is null; a line too long for the memory left ends the run through die_out_of_memory().
 bool read_whole_line(std::string *line, FILE *fp);
 
 // True when first_line, the first line read_whole_line gave for a file, shows a file whose

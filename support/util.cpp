@@ -5,8 +5,17 @@
 #include <cstdlib>
 #include <cstring>
 
+static void (*out_of_memory_hook)() = nullptr;
+
+void set_out_of_memory_hook(void (*hook)())
+{
+    out_of_memory_hook = hook;
+}
+
 void die_out_of_memory()
 {
+    if (out_of_memory_hook != nullptr)
+        out_of_memory_hook();
     std::fputs("out of memory\n", stderr);
     std::exit(3);
 }

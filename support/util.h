@@ -6,9 +6,13 @@
 #include <cstddef>
 #include <string>
 
-// Prints "out of memory" to standard error and ends the process with status 3.
-// main() installs it as the new-handler too, so no std::bad_alloc escapes.
+// Prints "out of memory" to standard error and ends the process with status 3, having first
+// called the hook set by set_out_of_memory_hook (if any). main() installs it as the
+// new-handler too, so no std::bad_alloc escapes.
 [[noreturn]] void die_out_of_memory();
+// Sets the function die_out_of_memory calls before it ends the process (nullptr for none):
+// a layer above uses it to remove what it must not leave behind. The hook must not allocate.
+void set_out_of_memory_hook(void (*hook)());
 
 // malloc/realloc/strdup that never return nullptr: on failure they call die_out_of_memory().
 void *xmalloc(size_t size);

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <csignal>
@@ -56,7 +57,11 @@ struct RunSpec {
     std::string program = TOVREL_BIN;
     mode_t umask_bits = 022;
     long fsize_limit = -1;        // bytes any file may grow to; -1 for no limit
+    long memory_limit = -1;       // bytes of address space; -1 for no limit
     bool obey_file_modes = false; // drop the powers that let root ignore permission bits
+    std::string stdout_path;      // where standard output goes, if not to a captured file
+    bool close_output = false;    // start with standard output and error closed
+    unsigned time_limit = 120;    // seconds before SIGALRM ends a run that hangs
 };
 
 inline std::string read_file(const std::string &path)
@@ -84,9 +89,9 @@ inline bool file_exists(const std::string &path)
     return lstat(path.c_str(), &st) == 0;
 }
 
-inline void set_mtime(const std::string &path, time_t seconds)
+inline void set_mtime(const std::string &path, time_t seconds, long nanoseconds = 0)
 {
-    struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    struct timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
     if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
         std::abort();
 }
@@ -164,19 +169,28 @@ inline bool file_modes_obeyed(const std::string &dir)
 // Child side of run_tovrel: never returns.
 [[noreturn]] inline void exec_tovrel(const Sandbox &box, const RunSpec &job)
 {
+    std::string out_path = job.stdout_path.empty() ? box.root + "/stdout" : job.stdout_path;
     int in = open((box.root + "/stdin").c_str(), O_RDONLY);
-    int out = open((box.root + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open((box.root + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
         chdir(box.site.c_str()) != 0)
         _exit(126);
-    umask(job.umask_bits);
-    if (job.fsize_limit >= 0) {
-        struct rlimit lim = {static_cast<rlim_t>(job.fsize_limit),
-                             static_cast<rlim_t>(job.fsize_limit)};
-        signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
-        setrlimit(RLIMIT_FSIZE, &lim);
+    if (job.close_output) {
+        close(1);
+        close(2);
     }
+    umask(job.umask_bits);
+    for (auto [resource, limit] :
+         {std::pair{RLIMIT_FSIZE, job.fsize_limit}, std::pair{RLIMIT_AS, job.memory_limit}}) {
+        struct rlimit lim = {static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+        if (limit >= 0)
+            setrlimit(resource, &lim);
+    }
+    // Default actions, as a shell gives them: the program sets what it needs itself.
+    for (int sig : {SIGXFSZ, SIGINT, SIGTERM, SIGHUP})
+        signal(sig, SIG_DFL);
+    alarm(job.time_limit);
     if (job.obey_file_modes)
         drop_file_override();
     std::vector<char *> argv;
@@ -188,8 +202,8 @@ inline bool file_modes_obeyed(const std::string &dir)
     _exit(127);
 }
 
-// Runs tovrel in box.site as job says and returns what it left.
-inline RunResult run_tovrel(const Sandbox &box, const RunSpec &job)
+// Starts tovrel in box.site as job says; wait_tovrel collects it.
+inline pid_t start_tovrel(const Sandbox &box, const RunSpec &job)
 {
     write_file(box.root + "/stdin", job.input);
     pid_t pid = fork();
@@ -197,6 +211,12 @@ inline RunResult run_tovrel(const Sandbox &box, const RunSpec &job)
         std::abort();
     if (pid == 0)
         exec_tovrel(box, job);
+    return pid;
+}
+
+// Waits for the run pid of start_tovrel and returns what it left.
+inline RunResult wait_tovrel(const Sandbox &box, pid_t pid)
+{
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
     }
@@ -205,6 +225,12 @@ inline RunResult run_tovrel(const Sandbox &box, const RunSpec &job)
     result.out = read_file(box.root + "/stdout");
     result.err = read_file(box.root + "/stderr");
     return result;
+}
+
+// Runs tovrel in box.site as job says and returns what it left.
+inline RunResult run_tovrel(const Sandbox &box, const RunSpec &job)
+{
+    return wait_tovrel(box, start_tovrel(box, job));
 }
 
 // Runs tovrel with these arguments and standard input.

@@ -21,7 +21,7 @@ TEST(BuildAll, BuildsEveryPageEntryInListingOrder)
                      "Building page index ...\nBuilding page index ...\n"
                      "Building page x ...\ntovrel: Terminating\n");
     EXPECT_EQ(without_traces(r.err), "tovrel: Can't open input file (in/x.html)!\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(dir_names(box.site + "/out"),
               (std::vector<std::string>{"Z.html", "a.html", "b.html", "index.html"}));
     EXPECT_EQ(read_file(box.site + "/out/a.html"), framed_page("a.html", "", "body\n"));
@@ -44,7 +44,7 @@ TEST(BuildAll, EmptyMissingAndEqualDirectories)
     EXPECT_EQ(r.err, "tovrel: Input & Output Directories must be different!\n(in) and (in)\n"
                      "tovrel: Input & Output Directories must be different!\n(in) and (in)\n");
     EXPECT_EQ(dir_names(box.site + "/in"), std::vector<std::string>{"a.html"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
 }
 
 TEST(BuildUpdated, RebuildsOnlyMissingOrOlderPages)
@@ -57,26 +57,28 @@ TEST(BuildUpdated, RebuildsOnlyMissingOrOlderPages)
         time_t out_time; // 0: no output yet
         bool rebuilt;
     } cases[] = {
-        {"newer", 1000, 2000, false},
-        {"same", 2000, 2000, false},
-        {"older", 3000, 2999, true},
-        {"none", 1000, 0, true},
+        {"newer", 1000, 2000, false}, {"same", 2000, 2000, false},  {"older", 3000, 2999, true},
+        {"none", 1000, 0, true},      {"within", 4000, 4000, true}, // saved later within the second
+                                                                    // of its build
     };
     for (const Case &c : cases) {
         std::string in = box.site + "/in/" + c.name + ".html";
         std::string out = box.site + "/out/" + c.name + ".html";
+        // Times are compared to the nanosecond: "within" is 0.9 s newer, "same" exactly equal.
+        long in_ns = c.name == std::string("within") ? 900000000 : 500;
         write_file(in, std::string(c.name) + "\n");
-        set_mtime(in, c.in_time);
+        set_mtime(in, c.in_time, in_ns);
         if (c.out_time != 0) {
             write_file(out, "old\n");
-            set_mtime(out, c.out_time);
+            set_mtime(out, c.out_time, 500);
         }
     }
     ASSERT_EQ(symlink("nothing", (box.site + "/in/dangling.html").c_str()), 0);
     RunResult r = run_tovrel(box, {"-v", "1", "-u"});
-    EXPECT_EQ(r.out, "Building page none ...\nBuilding page older ...\ntovrel: Terminating\n");
+    EXPECT_EQ(r.out, "Building page none ...\nBuilding page older ...\nBuilding page within ...\n"
+                     "tovrel: Terminating\n");
     EXPECT_EQ(without_traces(r.err), "Can't stat input file (in/dangling.html)\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     for (const Case &c : cases) {
         std::string out = read_file(box.site + "/out/" + c.name + ".html");
         EXPECT_EQ(out, c.rebuilt ? framed_page(c.name, "", "") : "old\n") << c.name;

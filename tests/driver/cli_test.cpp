@@ -62,7 +62,7 @@ TEST(ProgramName, DerivedFromArgv0)
         RunResult r = run_tovrel(box, job);
         EXPECT_EQ(r.out, std::string(c.prog) + ": Terminating\n") << c.argv0;
         EXPECT_EQ(r.err, "Can't open include file (include/include.txt)\n") << c.argv0;
-        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.status, 2); // no library here
     }
 }
 
@@ -110,7 +110,8 @@ TEST(Usage, LongHelpAndVersionNeedNoSiteFirstAndActInPlaceLater)
     for (const char *text :
          {"\n  -a ", "\n  -u ", "\n  -i DIR ", "\n  -o DIR ", "\n  -s NAME ", "\n  -v N ",
           "\n  -d ", "\n  -h ", "\n  --help ", "\n  --version ", "(default: in)", "(default: out)",
-          "include/include.txt", "left to right", "\n 2  if a page", "\n 3  if memory"})
+          "include/include.txt", "left to right", "\n 2  if a page", "\n 3  if memory",
+          "\n  or:  tovrel [-i in] [-o out] [-p PORT] -w\n", "\n  -p PORT ", "\n  -w "})
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
 
     make_site(box);
@@ -185,7 +186,7 @@ TEST(Options, InputAndOutputDirectoryValueForms)
     // The argument after a bare -i is its value, even when it begins with '-'.
     r = run_tovrel(box, {"-i", "-x", "p", "-o", "-y", "-s", "q.html"});
     EXPECT_EQ(r.err, "tovrel: Can't open input file (-x/p.html)!\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
 }
 
 TEST(Options, BatchOptionUsesSettingsAsTheyStandThen)
@@ -253,4 +254,34 @@ TEST(PageArguments, CutAtHtmAndStrippedOfDirectories)
     // The cut is case-sensitive: INDEX.HTML names the page INDEX.HTML.
     RunResult r = run_tovrel(box, {"INDEX.HTML"});
     EXPECT_EQ(r.err, "tovrel: Can't open input file (in/INDEX.HTML.html)!\n");
+}
+
+TEST(StandardStreams, WriteErrorOnStandardOutputFailsTheRun)
+{
+    Sandbox box;
+    make_site(box);
+    write_file(box.site + "/in/a.html", page("A"));
+    for (std::vector<std::string> args : {std::vector<std::string>{"-v", "1", "a"}, {"-h"}}) {
+        RunSpec job;
+        job.args = args;
+        job.stdout_path = "/dev/full";
+        RunResult r = run_tovrel(box, job);
+        EXPECT_EQ(without_traces(r.err), "tovrel: Can't write standard output\n") << args[0];
+        EXPECT_EQ(r.status, 2);
+    }
+    EXPECT_EQ(read_file(box.site + "/out/a.html"), framed_page("A", "", ""));
+}
+
+TEST(StandardStreams, ClosedStandardOutputAndErrorNeverLandInAPage)
+{
+    Sandbox box;
+    make_site(box);
+    write_file(box.site + "/in/a.html", page("A", ">Unknown\ntext\n"));
+    RunSpec job;
+    job.args = {"a"};
+    job.close_output = true;
+    RunResult r = run_tovrel(box, job);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 2); // the unknown include
+    EXPECT_EQ(read_file(box.site + "/out/a.html"), framed_page("A", "", "text\n"));
 }

@@ -86,18 +86,22 @@ TEST(PageBuild, HeaderLinesAreCopiedWholeUntilAnEmptyLine)
     }
 }
 
-TEST(PageBuild, EmptyInputLeavesAnEmptyPage)
+TEST(PageBuild, EmptyInputFailsAndKeepsTheEarlierPage)
 {
+    // Where no page stood, an empty one is made; a page that stood is kept.
     Sandbox box;
     make_site(box);
     write_file(box.site + "/in/e.html", "");
+    write_file(box.site + "/in/f.html", "\xEF\xBB\xBF");
     write_file(box.site + "/out/e.html", "old page\n");
-    RunResult r = run_tovrel(box, {"-v", "1", "e.html"});
-    EXPECT_EQ(r.out, "Building page e ...\ntovrel: Terminating\n");
-    EXPECT_EQ(r.err, "tovrel: input file is empty (e)\n");
-    EXPECT_TRUE(file_exists(box.site + "/out/e.html"));
-    EXPECT_EQ(read_file(box.site + "/out/e.html"), "");
-    EXPECT_EQ(dir_names(box.site + "/out"), only("e.html"));
+    RunResult r = run_tovrel(box, {"-v", "1", "e.html", "f"});
+    EXPECT_EQ(r.out, "Building page e ...\nBuilding page f ...\ntovrel: Terminating\n");
+    EXPECT_EQ(r.err, "tovrel: input file is empty (e)\ntovrel: input file is empty (f)\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(read_file(box.site + "/out/e.html"), "old page\n");
+    EXPECT_TRUE(file_exists(box.site + "/out/f.html"));
+    EXPECT_EQ(read_file(box.site + "/out/f.html"), "");
+    EXPECT_EQ(dir_names(box.site + "/out"), (std::vector<std::string>{"e.html", "f.html"}));
 }
 
 TEST(PageBuild, MissingInputLeavesTheOutputUntouched)
@@ -110,7 +114,7 @@ TEST(PageBuild, MissingInputLeavesTheOutputUntouched)
     EXPECT_EQ(r.err, "tovrel: Can't open input file (in/gone.html)!\n"
                      "tovrel: Can't open input file (in/new.html)!\n"
                      "tovrel: Can't open input file (in/dir.html)!\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(read_file(box.site + "/out/gone.html"), "old page\n");
     EXPECT_EQ(dir_names(box.site + "/out"), only("gone.html"));
 }
@@ -139,17 +143,11 @@ TEST(PageBuild, PageIsNeverBuiltOntoItsOwnSource)
     EXPECT_EQ(r.err, "tovrel: Input and output are the same file (in/a.html)!\n"
                      "tovrel: Input and output are the same file (in/b.html)!\n"
                      "tovrel: Input and output are the same file (in/a.html)!\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(read_file(box.site + "/in/a.html"), some_page);
     EXPECT_EQ(read_file(box.site + "/in/b.html"), "B\n");
     EXPECT_EQ(dir_names(box.site + "/in"), (std::vector<std::string>{"a.html", "b.html"}));
     EXPECT_EQ(read_file(box.site + "/out/b.html"), framed_page("B", "", ""));
-
-    // An output page that is a link to its own page file.
-    ASSERT_EQ(symlink("../in/a.html", (box.site + "/out/a.html").c_str()), 0);
-    r = run_tovrel(box, {"a"});
-    EXPECT_EQ(r.err, "tovrel: Input and output are the same file (in/a.html)!\n");
-    EXPECT_EQ(read_file(box.site + "/in/a.html"), some_page);
 }
 
 TEST(PageBuild, OutputThatCannotBeCreated)
@@ -161,7 +159,7 @@ TEST(PageBuild, OutputThatCannotBeCreated)
     RunResult r = run_tovrel(box, {"a", "-o", "missing", "a"});
     EXPECT_EQ(r.err, "tovrel: Can't open output file (out/a.html)!\n"
                      "tovrel: Can't open output file (missing/a.html)!\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(std::filesystem::is_directory(box.site + "/out/a.html"));
     EXPECT_EQ(dir_names(box.site + "/out"), only("a.html"));
     EXPECT_FALSE(file_exists(box.site + "/missing"));
@@ -201,24 +199,46 @@ TEST(PageBuild, ReadFailureKeepsTheEarlierPage)
     RunResult r = run_tovrel(box, {"bad", "good"});
     EXPECT_EQ(r.err, "tovrel: Can't read input file (in/bad.html)!\n");
     EXPECT_EQ(r.out, "tovrel: Terminating\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(read_file(box.site + "/out/bad.html"), "earlier page\n");
     EXPECT_EQ(read_file(box.site + "/out/good.html"), framed_page("T", "", "body\n"));
     EXPECT_EQ(dir_names(box.site + "/out"), (std::vector<std::string>{"bad.html", "good.html"}));
 }
 
-TEST(PageBuild, LinkedOutputPageUpdatesItsTarget)
+TEST(PageBuild, LinkedOutputPageIsReplacedNeverWrittenThrough)
 {
+    // Links to the page's own source, to another page's source, to a published copy and to
+    // nothing: each is replaced by a new page, and no file a link points to is written.
     Sandbox box;
     make_site(box);
-    write_file(box.site + "/in/a.html", some_page);
-    write_file(box.site + "/pub/a.html", "old\n");
-    ASSERT_EQ(symlink("../pub/a.html", (box.site + "/out/a.html").c_str()), 0);
-    RunResult r = run_tovrel(box, {"a"});
+    const std::vector<std::string> targets = {"../in/a.html", "../in/b.html", "../pub/c.html",
+                                              "nowhere"};
+    for (char page = 'a'; page <= 'd'; page++) {
+        std::string name(1, page);
+        write_file(box.site + "/in/" + name + ".html", name + "\n\nbody\n");
+        ASSERT_EQ(
+            symlink(targets[page - 'a'].c_str(), (box.site + "/out/" + name + ".html").c_str()), 0);
+    }
+    write_file(box.site + "/pub/c.html", "published\n");
+    RunSpec job;
+    job.args = {"a", "c", "d"};
+    job.umask_bits = 027;
+    RunResult r = run_tovrel(box, job);
     EXPECT_EQ(r.err, "");
-    EXPECT_TRUE(std::filesystem::is_symlink(box.site + "/out/a.html"));
-    EXPECT_EQ(read_file(box.site + "/pub/a.html"), framed_page("T", "", "body\n"));
-    EXPECT_EQ(dir_names(box.site + "/pub"), only("a.html"));
+    EXPECT_EQ(r.status, 0);
+    for (const char *name : {"a", "c", "d"}) {
+        std::string out = box.site + "/out/" + name + ".html";
+        EXPECT_FALSE(std::filesystem::is_symlink(out)) << name;
+        EXPECT_EQ(read_file(out), framed_page(name, "", "body\n"));
+        EXPECT_EQ(file_mode(out), 0640u);
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(box.site + "/out/b.html"));
+    EXPECT_EQ(read_file(box.site + "/in/a.html"), "a\n\nbody\n");
+    EXPECT_EQ(read_file(box.site + "/in/b.html"), "b\n\nbody\n");
+    EXPECT_EQ(read_file(box.site + "/pub/c.html"), "published\n");
+    EXPECT_EQ(dir_names(box.site + "/pub"), only("c.html"));
+    EXPECT_EQ(dir_names(box.site + "/out"),
+              (std::vector<std::string>{"a.html", "b.html", "c.html", "d.html"}));
 }
 
 TEST(PageBuild, VariablesSetByOnePageAreSeenByTheNext)

@@ -100,7 +100,7 @@ TEST(Progress, OnATerminalItIsErasedBeforeEveryOtherLineAndAtTheEnd)
         std::filesystem::remove_all(box.site + "/out");
         std::filesystem::create_directories(box.site + "/out");
         RunResult tty = run_on_terminal(box, {"-v", "1", batch});
-        EXPECT_EQ(tty.status, 0);
+        EXPECT_EQ(tty.status, 2); // every page includes an unknown macro
         EXPECT_NE(tty.out.find("\rtovrel: 0 of 250 pages, 0 pages/s"), std::string::npos);
         int runs = 0;
         std::string rest = without_progress(tty.out, &runs);

@@ -144,7 +144,7 @@ TEST(Stress, TenThousandMacrosAreAllFound)
     make_site_with(box, library);
     write_file(box.site + "/in/p.html", page);
     RunResult r = run_tovrel(box, {"p"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "Macro m5000 overridden by new version\nunknown include (M10000)\n");
     EXPECT_EQ(read_file(box.site + "/out/p.html"), framed_page("T", "", body));
 }
@@ -197,7 +197,7 @@ TEST(Stress, NestingAtAndAboveTheLimit)
     make_site_with(box, library);
     write_file(box.site + "/in/p.html", "T\n\n>c2\n>c1\n>Loop\nafter\n");
     RunResult r = run_tovrel(box, {"p"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "Include nesting too deep (c101)\nInclude nesting too deep (loop)\n");
     EXPECT_EQ(read_file(box.site + "/out/p.html"),
               framed_page("T", "", from_c2 + from_c1 + repeated("x\n", 100) + "after\n"));
@@ -274,7 +274,7 @@ TEST(Stress, CrOnlyFilesAreRefusedWithAMessage)
     write_file(box.site + "/in/q.html", "Q\n\nbody\n");
     write_file(box.site + "/out/mac.html", "earlier page\n");
     RunResult r = run_tovrel(box, {"mac", "one", "q"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "tovrel: Page file has only CR line ends (in/mac.html)!\n");
     EXPECT_EQ(read_file(box.site + "/out/mac.html"), "earlier page\n");
     EXPECT_EQ(read_file(box.site + "/out/one.html"), framed_page("Title only", "", ""));
@@ -304,7 +304,7 @@ TEST(Stress, MissingOrUnreadableLibrary)
                                 "unknown include (SubMenuItem)\nunknown include (SubMenuEnd)\n"
                                 "unknown include (PageEnd)\n";
     RunResult r = run_tovrel(box, {"p"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "tovrel: Terminating\n");
     EXPECT_EQ(r.err, "Can't open include file (include/include.txt)\n" + unknown);
     EXPECT_EQ(read_file(box.site + "/out/p.html"), "h\ntext\n");
@@ -329,7 +329,7 @@ TEST(Stress, UnreadablePageAndUnreadableLibrary)
     job.args = {"a", "b"};
     job.obey_file_modes = true;
     RunResult r = run_tovrel(box, job);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "tovrel: Can't open input file (in/a.html)!\n");
     EXPECT_EQ(read_file(box.site + "/out/a.html"), "earlier page\n");
     EXPECT_EQ(read_file(box.site + "/out/b.html"), framed_page("B", "", "body\n"));
@@ -358,7 +358,7 @@ TEST(Stress, ReadOnlyOutputDirectoryKeepsTheEarlierPage)
     job.obey_file_modes = true;
     RunResult r = run_tovrel(box, job);
     chmod((box.site + "/out").c_str(), 0755);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "tovrel: Terminating\n");
     EXPECT_EQ(r.err, "tovrel: Can't open output file (out/a.html)!\n"
                      "tovrel: Can't open output file (out/a.html)!\n");
@@ -382,7 +382,7 @@ TEST(Stress, FullDiskKeepsTheEarlierPage)
         job.args = {"-a"};
         job.fsize_limit = limit;
         RunResult r = run_tovrel(box, job);
-        EXPECT_EQ(r.status, 0) << limit;
+        EXPECT_EQ(r.status, 2) << limit;
         EXPECT_EQ(r.out, "tovrel: Terminating\n");
         EXPECT_EQ(r.err, "tovrel: Can't write output file (out/big.html)!\n") << limit;
         EXPECT_EQ(read_file(box.site + "/out/big.html"), "earlier page\n");
@@ -391,4 +391,54 @@ TEST(Stress, FullDiskKeepsTheEarlierPage)
         EXPECT_EQ(dir_names(box.site + "/out"),
                   (std::vector<std::string>{"a.html", "big.html", "c.html"}));
     }
+}
+
+TEST(Stress, RunawayLibrariesStopWithinTheirBounds)
+{
+    // A macro that doubles a variable and includes itself twice stops at the page's output
+    // bound: the page is not installed. One that includes itself twice is refused once per
+    // outer include at each limit.
+    Sandbox box;
+    make_site_with(box, ">Init\n>!set|x|ab\n>\n>Grow\n>!set|x|$[x]$[x]\n$[x]\n>Grow\n>Grow\n>\n"
+                        ">Self\nself\n>Self\n>Self\n>\n");
+    write_file(box.site + "/in/grow.html", "T\n\n>Init\n>Grow\nafter\n");
+    write_file(box.site + "/in/self.html", "T\n\n>Self\n>Self\nafter\n");
+    write_file(box.site + "/out/grow.html", "earlier page\n");
+    RunResult r = run_tovrel(box, {"grow"});
+    EXPECT_EQ(r.status, 2);
+    const std::string too_large = "tovrel: Page output too large (in/grow.html)!\n";
+    ASSERT_GE(r.err.size(), too_large.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - too_large.size()), too_large);
+    EXPECT_EQ(read_file(box.site + "/out/grow.html"), "earlier page\n");
+    EXPECT_EQ(dir_names(box.site + "/out"), std::vector<std::string>{"grow.html"});
+
+    r = run_tovrel(box, {"self"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err,
+              repeated("Include nesting too deep (Self)\nInclude expansion too large (Self)\n", 2));
+    std::string page = read_file(box.site + "/out/self.html");
+    EXPECT_EQ(page.substr(page.size() - 32), "self\nafter\n<menu>\n</menu>\n<end>\n");
+}
+
+TEST(Stress, LibraryThatIsNoRegularFileIsRefusedAtOnce)
+{
+    Sandbox box;
+    make_site(box);
+    write_file(box.site + "/in/a.html", "A\n\nbody\n");
+    std::filesystem::remove(box.site + "/include/include.txt");
+    ASSERT_EQ(mkfifo((box.site + "/include/include.txt").c_str(), 0644), 0);
+    RunSpec job;
+    job.args = {"-h"};
+    job.time_limit = 20;
+    RunResult r = run_tovrel(box, job);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Can't read include file (include/include.txt)\n");
+    // A byte-order mark before the first macro hides nothing.
+    std::filesystem::remove(box.site + "/include/include.txt");
+    write_file(box.site + "/include/include.txt",
+               "\xEF\xBB\xBF" + std::string(test_library()).substr(13));
+    r = run_tovrel(box, {"a"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(box.site + "/out/a.html"), framed_page("A", "", "body\n"));
 }

@@ -1,0 +1,174 @@
+#include "driver/check.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "driver/check_links.h"
+#include "driver/page_input.h"
+#include "driver/tovrel.h"
+#include "driver/tovrel_internal.h"
+#include "engine/bld_html.h"
+#include "support/dir.h"
+#include "support/read_line.h"
+
+namespace {
+
+int errors_total = 0;
+
+// A stream that takes everything and keeps nothing: a checked page goes nowhere.
+FILE *open_null_sink()
+{
+    cookie_io_functions_t io = {};
+    io.write = [](void *, const char *, size_t size) -> ssize_t {
+        return static_cast<ssize_t>(size);
+    };
+    return fopencookie(nullptr, "w", io);
+}
+
+// True when the line, blanks skipped, begins with an include marker.
+bool is_include_line(const std::string &line)
+{
+    size_t at = line.find_first_not_of(" \t");
+    return at != std::string::npos && (line[at] == '>' || line[at] == ']');
+}
+
+// Reads the title and header lines of the page in (as the build will), warning of include
+// and sub-link lines among the headers, and rewinds it. Returns the line the body starts
+// at, or 0 when the page is empty.
+int scan_header(FILE *in, const char *path)
+{
+    std::string line;
+    int lineno = 0;
+    while (read_whole_line(&line, in)) {
+        lineno++;
+        if (lineno == 1)
+            continue;
+        if (line.empty() || line[0] == '\n' || line[0] == '\r' || line[0] == '\0')
+            break;
+        scan_links(line.data(), line.size(), path, lineno);
+        if (is_include_line(line))
+            diag_inc(DIAG_WARNING, path, lineno,
+                     "%s line among the header lines is copied as text: is the empty line "
+                     "after the title missing?",
+                     line.find("SubLink") != std::string::npos ? "sub-link" : "include");
+    }
+    std::rewind(in);
+    return lineno == 0 ? 0 : lineno + 1;
+}
+
+// Checks the page name (its file in the input directory) through the build's own page pass.
+void check_page(FILE *sink, const char *name)
+{
+    PageInput in;
+    in.path = page_path(indir, name);
+    if (!open_page_input(&in)) {
+        diag_inc(DIAG_ERROR, in.path.c_str(), 0, "can't open the page file: %s",
+                 std::strerror(errno));
+        return;
+    }
+    if (!load_page_input(&in)) {
+        diag_inc(DIAG_ERROR, in.path.c_str(), 0, "can't read the page file");
+        close_page_input(&in);
+        return;
+    }
+    begin_page_links(in.path.c_str());
+    int body_line = scan_header(in.fp, in.path.c_str());
+    if (body_line == 0) {
+        diag_inc(DIAG_ERROR, in.path.c_str(), 1, "the page file is empty: its build fails");
+    } else {
+        check_page_inc(in.path.c_str(), body_line);
+        PageResult result = write_page(sink, in.fp, name);
+        if (result == PAGE_CR_ONLY)
+            diag_inc(DIAG_ERROR, in.path.c_str(), 1,
+                     "the page file's lines end in CR alone: it reads as a title only");
+        else if (result == PAGE_UNREADABLE)
+            diag_inc(DIAG_ERROR, in.path.c_str(), 0, "can't read the page file");
+    }
+    close_page_input(&in);
+}
+
+// Reports an output directory the build could not write pages into.
+void check_output_dir()
+{
+    std::string dir = with_subdir(outdir);
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0)
+        diag_inc(DIAG_ERROR, dir.c_str(), 0, "the output directory is missing: %s",
+                 std::strerror(errno));
+    else if (!S_ISDIR(st.st_mode))
+        diag_inc(DIAG_ERROR, dir.c_str(), 0, "the output directory is not a directory");
+    else if (access(dir.c_str(), W_OK | X_OK) != 0)
+        diag_inc(DIAG_ERROR, dir.c_str(), 0, "the output directory cannot be written: %s",
+                 std::strerror(errno));
+}
+
+// Checks every page of the input directory in the order a build of all pages takes them.
+// Returns how many pages were checked.
+int check_pages()
+{
+    std::string dir = with_subdir(indir);
+    using AlphaGuard = std::unique_ptr<ProdAlphaList, decltype(&free_alpha_prodlist)>;
+    AlphaGuard names(list_files_in_directory(dir.c_str()), &free_alpha_prodlist);
+    if (!names) {
+        DIR *d = opendir(dir.c_str());
+        diag_inc(DIAG_ERROR, dir.c_str(), 0, "can't list the input directory: %s",
+                 d ? "read error" : std::strerror(errno));
+        if (d)
+            closedir(d);
+        return 0;
+    }
+    int kept = 0; // the page entries, their names cut at ".html", moved to the front
+    for (int i = 0; i < names->nitems; ++i) {
+        char *suffix = std::strstr(names->item[i], ".html");
+        if (suffix == nullptr)
+            continue;
+        *suffix = '\0';
+        std::swap(names->item[kept++], names->item[i]);
+    }
+    int all = names->nitems;
+    names->nitems = kept; // until the end of the check: every name is freed with the list
+    std::unique_ptr<FILE, decltype(&std::fclose)> sink(open_null_sink(), &std::fclose);
+    begin_links(indir.c_str(), outdir.c_str(), subdir.c_str(), names.get());
+    for (int i = 0; i < kept; ++i)
+        check_page(sink.get(), names->item[i]);
+    end_links();
+    names->nitems = all;
+    return kept;
+}
+
+} // namespace
+
+int check_site()
+{
+    IncVarsSave *saved = save_vars_inc();
+    begin_check_inc(scan_links);
+    check_library_inc();
+    int pages = 0;
+    if (indir == outdir) {
+        diag_inc(DIAG_ERROR, indir.c_str(), 0,
+                 "the input and output directories are the same: a build writes nothing");
+    } else {
+        check_output_dir();
+        pages = check_pages();
+        check_unreached_inc();
+    }
+    int errors, warnings;
+    end_check_inc(&errors, &warnings);
+    restore_vars_inc(saved);
+    std::printf("%d pages checked: %d errors, %d warnings\n", pages, errors, warnings);
+    errors_total += errors;
+    return errors;
+}
+
+int check_errors_total()
+{
+    return errors_total;
+}

@@ -1,0 +1,201 @@
+#include "driver/check_links.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "engine/bld_html.h"
+#include "support/util.h"
+
+namespace {
+
+struct LinkState {
+    std::string indir, outdir, subdir;
+    std::string page;                              // the path of the page being checked
+    std::unordered_set<std::string_view> pages;    // the names of the pages, without ".html"
+    std::unordered_map<std::string, int> verdicts; // link's path -> LINK_FOUND ...
+    std::unordered_set<std::string> said;          // "path:line:link" already warned of
+};
+LinkState links;
+
+enum LinkVerdict { LINK_FOUND, LINK_MISSING, LINK_OUTSIDE };
+
+// The lookups and warned links kept at most: the links of the library's lines repeat on
+// every page, those of the pages mostly do not, so bounded sets keep the memory of a large
+// site small.
+constexpr size_t max_cached = 512;
+
+bool is_name_char(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == ':';
+}
+
+// True when the attribute name that ends just before end (blanks skipped) is word.
+bool attribute_before(std::string_view text, size_t end, const char *word)
+{
+    while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t'))
+        end--;
+    size_t len = std::strlen(word);
+    if (end < len || (end > len && is_name_char(text[end - len - 1])))
+        return false;
+    for (size_t i = 0; i < len; i++)
+        if (to_lower_ascii(text[end - len + i]) != word[i])
+            return false;
+    return true;
+}
+
+// The attribute value that starts after the '=' at eq (blanks skipped), quoted or not.
+std::string_view value_after(std::string_view text, size_t eq)
+{
+    size_t at = text.find_first_not_of(" \t", eq + 1);
+    if (at == std::string_view::npos)
+        return {};
+    if (text[at] == '"' || text[at] == '\'') {
+        size_t end = text.find(text[at], at + 1);
+        return text.substr(at + 1, (end == std::string_view::npos ? text.size() : end) - at - 1);
+    }
+    size_t end = text.find_first_of(" \t\r\n>", at);
+    return text.substr(at, (end == std::string_view::npos ? text.size() : end) - at);
+}
+
+// True when link names a scheme (http:, mailto:, ...) before any '/', '?' or '#'.
+bool has_scheme(std::string_view link)
+{
+    size_t colon = link.find(':');
+    return colon != std::string_view::npos && colon < link.find_first_of("/?#");
+}
+
+// The path of link, with %XX escapes decoded, resolved against the pages' directory below
+// the site's root; false when it leads above the root.
+bool resolve(std::string_view link, std::string *path)
+{
+    std::string decoded;
+    for (size_t i = 0; i < link.size(); i++) {
+        if (link[i] == '%' && i + 2 < link.size() &&
+            std::isxdigit(static_cast<unsigned char>(link[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(link[i + 2]))) {
+            decoded +=
+                static_cast<char>(std::stoi(std::string(link.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else {
+            decoded += link[i];
+        }
+    }
+    std::vector<std::string> parts;
+    std::string whole = links.subdir.empty() ? decoded : links.subdir + "/" + decoded;
+    size_t at = 0;
+    while (at <= whole.size()) {
+        size_t end = std::min(whole.find('/', at), whole.size());
+        std::string part = whole.substr(at, end - at);
+        if (part == "..") {
+            if (parts.empty())
+                return false;
+            parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        at = end + 1;
+    }
+    path->clear();
+    for (const std::string &part : parts)
+        path->append(path->empty() ? "" : "/").append(part);
+    return true;
+}
+
+// True when path (below the site's root) is a page the input directory builds, or a file or
+// directory of the output directory, or an HTML file of the input directory.
+bool target_exists(const std::string &path)
+{
+    std::string_view name(path);
+    if (!links.subdir.empty() && name.starts_with(links.subdir + "/"))
+        name.remove_prefix(links.subdir.size() + 1);
+    if (name.ends_with(".html") && name.find('/') == std::string_view::npos &&
+        links.pages.count(name.substr(0, name.size() - 5)) > 0)
+        return true;
+    struct stat st;
+    return stat((links.outdir + "/" + path).c_str(), &st) == 0 ||
+           (path.ends_with(".html") && stat((links.indir + "/" + path).c_str(), &st) == 0 &&
+            S_ISREG(st.st_mode));
+}
+
+// The verdict on the link's path file (query and fragment dropped), remembered.
+int judge_path(std::string_view file)
+{
+    std::string key(file);
+    auto known = links.verdicts.find(key);
+    if (known != links.verdicts.end())
+        return known->second;
+    std::string resolved;
+    int verdict = !resolve(file, &resolved)                     ? LINK_OUTSIDE
+                  : resolved.empty() || target_exists(resolved) ? LINK_FOUND
+                                                                : LINK_MISSING;
+    if (links.verdicts.size() >= max_cached)
+        links.verdicts.clear();
+    links.verdicts.emplace(std::move(key), verdict);
+    return verdict;
+}
+
+// Judges one link value found at line of path.
+void judge_link(std::string_view link, const char *path, int line)
+{
+    if (link.empty() || link[0] == '/' || link[0] == '#' || has_scheme(link) ||
+        link.find("$[") != std::string_view::npos)
+        return;
+    int verdict = judge_path(link.substr(0, std::min(link.find_first_of("?#"), link.size())));
+    if (verdict == LINK_FOUND)
+        return;
+    // A library line writes the same link on every page that uses it: say it once.
+    if (links.said.size() >= max_cached) // many links from macro arguments: forget old ones
+        links.said.clear();
+    if (links.page != path &&
+        !links.said.insert(std::string(path) + ":" + std::to_string(line) + ":" + std::string(link))
+             .second)
+        return;
+    std::string shown(link);
+    if (verdict == LINK_MISSING)
+        diag_inc(DIAG_WARNING, path, line,
+                 "link '%s' leads to no page of the input directory and no file of the output "
+                 "directory",
+                 shown.c_str());
+    else
+        diag_inc(DIAG_WARNING, path, line, "link '%s' leads outside the site", shown.c_str());
+}
+
+} // namespace
+
+void begin_links(const char *indir, const char *outdir, const char *subdir,
+                 const ProdAlphaList *pages)
+{
+    links = LinkState();
+    links.indir = indir;
+    links.outdir = outdir;
+    links.subdir = subdir;
+    for (int i = 0; i < pages->nitems; i++)
+        links.pages.insert(pages->item[i]);
+}
+
+void begin_page_links(const char *page)
+{
+    links.page = page;
+}
+
+void scan_links(const char *text, size_t len, const char *path, int line)
+{
+    std::string_view all(text, len);
+    for (size_t eq = all.find('='); eq != std::string_view::npos; eq = all.find('=', eq + 1))
+        if (attribute_before(all, eq, "href") || attribute_before(all, eq, "src"))
+            judge_link(value_after(all, eq), path, line);
+}
+
+void end_links()
+{
+    links = LinkState();
+}

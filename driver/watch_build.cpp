@@ -1,0 +1,249 @@
+#include "driver/watch_internal.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "driver/progress.h"
+#include "driver/serve.h"
+#include "driver/tovrel.h"
+#include "driver/tovrel_internal.h"
+#include "engine/bld_html.h"
+#include "support/dir.h"
+#include "support/prodlist.h"
+#include "support/util.h"
+
+const char library_path[] = "include/include.txt";
+
+namespace {
+
+using AlphaGuard = std::unique_ptr<ProdAlphaList, decltype(&free_alpha_prodlist)>;
+
+bool same_time(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Prints the time and text as one line on standard output, at once.
+void say(const std::string &text)
+{
+    char stamp[16];
+    std::time_t now = std::time(nullptr);
+    std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&now));
+    std::printf("%s %s\n", stamp, text.c_str());
+    std::fflush(stdout);
+}
+
+double ms_since(WatchClock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(WatchClock::now() - start).count();
+}
+
+std::string output_file(const std::string &page)
+{
+    return page_path(outdir, page.c_str());
+}
+
+std::string url_path(const std::string &page)
+{
+    std::string path = "/";
+    if (!subdir.empty())
+        path.append(subdir).append("/");
+    return path.append(page).append(".html");
+}
+
+// Tells the pages open in browsers that these pages changed.
+void tell_browsers(Watch *w, const std::vector<std::string> &paths)
+{
+    std::vector<const char *> list;
+    list.reserve(paths.size());
+    for (const std::string &path : paths)
+        list.push_back(path.c_str());
+    notify_preview(w->server, list.data(), static_cast<int>(list.size()));
+}
+
+} // namespace
+
+bool same_sig(const FileSig &a, const FileSig &b)
+{
+    return a.exists == b.exists && a.dev == b.dev && a.ino == b.ino && a.size == b.size &&
+           same_time(a.mtime, b.mtime) && same_time(a.ctime, b.ctime);
+}
+
+FileSig file_sig(const std::string &path)
+{
+    FileSig sig;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return sig;
+    sig = {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    return sig;
+}
+
+// The page a directory entry maps to, as -a maps it: the name cut at its first ".html".
+// Names beginning with '.' (swap files, temporary pages) map to none.
+bool page_of(const char *entry, std::string *page)
+{
+    const char *suffix = std::strstr(entry, ".html");
+    if (entry[0] == '.' || suffix == nullptr)
+        return false;
+    page->assign(entry, static_cast<size_t>(suffix - entry));
+    return true;
+}
+
+namespace {
+
+// The pages of a listing in the order -a builds them (a page twice when two names map to it).
+std::vector<std::string> pages_of(const ProdAlphaList *names)
+{
+    std::vector<std::string> pages;
+    std::string page;
+    for (int i = 0; names && i < names->nitems; i++)
+        if (page_of(names->item[i], &page))
+            pages.push_back(page);
+    return pages;
+}
+
+// The pages of a batch over the input directory, said missing as -a says it, with the
+// progress line begun (end_progress ends it).
+std::vector<std::string> list_batch(const Watch &w)
+{
+    AlphaGuard names(list_files_in_directory(w.page_dir.c_str()), &free_alpha_prodlist);
+    if (!names)
+        std::fprintf(stderr, "%s: No files found in input directory!\n", Prog.c_str());
+    begin_progress(names.get());
+    return pages_of(names.get());
+}
+
+} // namespace
+
+std::vector<std::string> list_pages(const std::string &dir, bool *listed)
+{
+    AlphaGuard names(list_files_in_directory(dir.c_str()), &free_alpha_prodlist);
+    *listed = names != nullptr;
+    return pages_of(names.get());
+}
+
+std::string page_file(const std::string &page)
+{
+    return page_path(indir, page.c_str());
+}
+
+bool stop_requested(Watch *w)
+{
+    struct pollfd fd = {w->signals, POLLIN, 0};
+    if (!w->stop && poll(&fd, 1, 0) > 0) {
+        struct signalfd_siginfo info;
+        if (read(w->signals, &info, sizeof info) < 0) {
+            // taken already or interrupted: the stop stands either way
+        }
+        w->stop = true;
+    }
+    return w->stop;
+}
+
+namespace {
+
+// Builds page from a fresh variable state, as `tovrel page` run alone would.
+void build_page(Watch *w, const std::string &page)
+{
+    WatchClock::time_point start = WatchClock::now();
+    w->seen[page] = file_sig(page_file(page));
+    reset_vars_inc();
+    tovrel(page.c_str());
+    say(strprintf("rebuilt %s (%.1f ms)", page.c_str(), ms_since(start)));
+    tell_browsers(w, {url_path(page)});
+}
+
+} // namespace
+
+void build_all(Watch *w)
+{
+    WatchClock::time_point start = WatchClock::now();
+    w->lib_seen = file_sig(library_path);
+    w->lib_changed = false;
+    w->pages.clear();
+    reset_inc();
+    bld_inc(library_path);
+    std::vector<std::string> pages = list_batch(*w);
+    int built = 0;
+    for (const std::string &page : pages) {
+        if (stop_requested(w))
+            break;
+        w->seen[page] = file_sig(page_file(page));
+        tovrel(page.c_str());
+        built++;
+        step_progress();
+    }
+    end_progress();
+    say(strprintf("rebuilt all %d pages (%.1f ms)", built, ms_since(start)));
+    tell_browsers(w, {"*"});
+}
+
+namespace {
+
+// True when the library is newer than the output page of at least one of pages.
+bool library_newer(const std::vector<std::string> &pages)
+{
+    FileSig lib = file_sig(library_path);
+    for (const std::string &page : pages) {
+        FileSig out = file_sig(output_file(page));
+        if (lib.exists && out.exists &&
+            (lib.mtime.tv_sec > out.mtime.tv_sec ||
+             (lib.mtime.tv_sec == out.mtime.tv_sec && lib.mtime.tv_nsec > out.mtime.tv_nsec)))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void build_at_start(Watch *w)
+{
+    WatchClock::time_point start = WatchClock::now();
+    w->lib_seen = file_sig(library_path);
+    std::vector<std::string> pages = list_batch(*w);
+    bool all = library_newer(pages);
+    reset_vars_inc();
+    int built = 0;
+    for (const std::string &page : pages) {
+        if (stop_requested(w))
+            break;
+        w->seen[page] = file_sig(page_file(page));
+        if (all || updated(page.c_str()) == 0) {
+            if (!all)
+                reset_vars_inc();
+            tovrel(page.c_str());
+            built++;
+        }
+        step_progress();
+    }
+    end_progress();
+    if (built > 0)
+        say(strprintf("built %d of %zu pages (%.1f ms)", built, pages.size(), ms_since(start)));
+}
+
+void page_settled(Watch *w, const std::string &page, bool own)
+{
+    FileSig now = file_sig(page_file(page));
+    FileSig &before = w->seen[page];
+    if (!now.exists) {
+        if (before.exists)
+            say(strprintf("%s: page file gone, %s kept", page.c_str(), output_file(page).c_str()));
+        before = now;
+        return;
+    }
+    if (!own && same_sig(now, before))
+        return; // only another name that maps to the page (a backup) changed
+    build_page(w, page);
+}

@@ -1,0 +1,286 @@
+// Check mode: where the expansion stands (page line, or library line inside the includes that
+// led there), the diagnostics it gives instead of the build's messages, and the library's
+// own problems as the loader noted them.
+#include "engine/bld_html.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "engine/bld_html_internal.h"
+#include "support/util.h"
+
+namespace {
+
+// One include being expanded: the name it was written with and where it was written.
+struct Frame {
+    const char *name; // the include text's own copy, alive while the include runs
+    IncSite site;
+    int opening_line; // of the macro's definition; 0 when unknown
+};
+
+// Copies of the page paths, packed into blocks that never move, so sites may point into them
+// and a check of many pages keeps little more than the paths' own bytes.
+struct PathStore {
+    std::vector<std::unique_ptr<char[]>> blocks;
+    size_t used = 0, size = 0;
+};
+
+// Returns a copy of path kept in store until the store goes.
+const char *keep_path(PathStore *store, const char *path)
+{
+    size_t len = std::strlen(path) + 1;
+    if (store->used + len > store->size) {
+        store->size = std::max<size_t>(len, 16384);
+        store->blocks.push_back(std::make_unique<char[]>(store->size));
+        store->used = 0;
+    }
+    char *copy = store->blocks.back().get() + store->used;
+    std::memcpy(copy, path, len);
+    store->used += len;
+    return copy;
+}
+
+struct CheckState {
+    IncTextHook hook = nullptr;
+    IncSite here;
+    std::vector<Frame> frames;
+    PathStore paths; // every page path of the check: sites point into them
+    int page = 0;
+    int first_body_line = 1;
+    int errors = 0;
+    int warnings = 0;
+    bool runaway_said = false;                          // for the current outer include
+    std::unordered_set<std::string> order_warned;       // variables warned of on this page
+    std::unordered_map<std::string, IncSite> swallowed; // lower-cased >Name -> its line
+};
+CheckState check;
+
+const char *const frame_macros[] = {"pagestart",    "pagehdr",     "pageend",
+                                    "submenustart", "submenuitem", "submenuend"};
+
+[[gnu::format(printf, 3, 0)]] void write_diag(IncDiag kind, const IncSite &site, const char *fmt,
+                                              va_list ap)
+{
+    static const char *const kinds[] = {"error", "warning", "note"};
+    // One write for the whole line: standard error is unbuffered, and a check may say a lot.
+    std::string text = site.line > 0 ? strprintf("%s:%d: %s: ", site.path, site.line, kinds[kind])
+                                     : strprintf("%s: %s: ", site.path, kinds[kind]);
+    va_list measure;
+    va_copy(measure, ap);
+    int len =
+        std::vsnprintf(nullptr, 0, fmt, measure); // NOLINT(clang-analyzer-valist.Uninitialized)
+    va_end(measure);
+    size_t at = text.size();
+    text.resize(at + static_cast<size_t>(std::max(len, 0)) + 1);
+    std::vsnprintf(text.data() + at, text.size() - at, fmt,
+                   ap); // NOLINT(clang-analyzer-valist.Uninitialized)
+    text.back() = '\n';
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    if (inc_state.checking && kind == DIAG_ERROR)
+        check.errors++;
+    else if (inc_state.checking && kind == DIAG_WARNING)
+        check.warnings++;
+}
+
+[[gnu::format(printf, 3, 4)]] void diag_at(IncDiag kind, IncSite site, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    write_diag(kind, site, fmt, ap);
+    va_end(ap);
+}
+
+// One note per include open, innermost first, back to the page line that led there.
+void note_include_chain()
+{
+    for (size_t i = check.frames.size(); i-- > 0;)
+        diag_at(DIAG_NOTE, check.frames[i].site, "'%s' is included here", check.frames[i].name);
+}
+
+// " (A -> B -> A)" when name closes a cycle of the includes open, else "".
+std::string cycle_of(const char *name)
+{
+    std::string key = lower_ascii(name);
+    for (size_t i = check.frames.size(); i-- > 0;) {
+        if (lower_ascii(check.frames[i].name) != key)
+            continue;
+        std::string chain = " (";
+        for (size_t j = i; j < check.frames.size(); j++)
+            chain.append(check.frames[j].name).append(" -> ");
+        return chain.append(name).append(")");
+    }
+    return "";
+}
+
+// A runaway limit: said once for each outer include, at the include that set it off, with
+// a note at the line where it was met.
+void report_runaway(IncFault fault, const char *subject)
+{
+    if (check.runaway_said && !check.frames.empty()) // a page's own exec line: always said
+        return;
+    check.runaway_said = true;
+    IncSite start = check.frames.empty() ? check.here : check.frames.front().site;
+    const char *top = check.frames.empty() ? subject : check.frames.back().name;
+    if (fault == FAULT_NESTING)
+        diag_at(DIAG_ERROR, start, "include nesting too deep (over %d levels)%s", max_include_depth,
+                cycle_of(subject).c_str());
+    else if (fault == FAULT_EXPANSION)
+        diag_at(DIAG_ERROR, start, "include expansion too large (over %ld macro expansions)%s",
+                max_expansions, cycle_of(subject).c_str());
+    else
+        diag_at(DIAG_ERROR, start, "expanded text too long (over %zu bytes): $[%s] not inserted",
+                max_text_len, subject);
+    if (!check.frames.empty())
+        diag_at(DIAG_NOTE, check.here, "the limit is met here, in '%s'", top);
+}
+
+} // namespace
+
+IncSite *check_here()
+{
+    return &check.here;
+}
+
+int check_page_number()
+{
+    return check.page;
+}
+
+int check_first_body_line()
+{
+    return check.first_body_line;
+}
+
+void check_enter(const char *name, const ProdAlphaList *body)
+{
+    if (check.frames.empty())
+        check.runaway_said = false;
+    MacroSite *site = macro_site(body);
+    if (site)
+        site->reached = true;
+    check.frames.push_back({name, check.here, site ? site->line : 0});
+}
+
+void check_leave()
+{
+    check.here = check.frames.back().site;
+    check.frames.pop_back();
+}
+
+void check_body_line(int i)
+{
+    int opening = check.frames.empty() ? 0 : check.frames.back().opening_line;
+    check.here = {library_path(), opening > 0 ? opening + 1 + i : 0};
+}
+
+void check_text(const char *text, size_t len)
+{
+    if (check.hook)
+        check.hook(text, len, check.here.path, check.here.line);
+}
+
+void check_reference(const char *name)
+{
+    int page;
+    IncSite origin;
+    if (!var_origin(name, &page, &origin) || page == 0 || page == check.page)
+        return;
+    if (!check.order_warned.insert(name).second)
+        return;
+    diag_at(DIAG_WARNING, check.here,
+            "$[%s] is set by an earlier page, not by this one: its value depends on the build "
+            "order (-u or a one-page build gives another)",
+            name);
+    diag_at(DIAG_NOTE, origin, "$[%s] is set here", name);
+}
+
+void check_fault(IncFault fault, const char *subject)
+{
+    switch (fault) {
+    case FAULT_UNKNOWN: {
+        diag_at(DIAG_ERROR, check.here, "unknown include '%s': the library defines no such macro",
+                subject);
+        note_include_chain();
+        auto it = check.swallowed.find(lower_ascii(subject));
+        if (it != check.swallowed.end())
+            diag_at(DIAG_NOTE, it->second, "'>%s' here is a line of the macro before it", subject);
+        break;
+    }
+    case FAULT_COMMAND:
+        diag_at(DIAG_ERROR, check.here, "invalid command '%s' (set, clear or if)", subject);
+        note_include_chain();
+        break;
+    case FAULT_NESTING:
+    case FAULT_EXPANSION:
+    case FAULT_TOO_LONG:
+        report_runaway(fault, subject);
+        break;
+    default: // the library is loaded before any check
+        diag_at(DIAG_ERROR, {subject, 0}, "the include library cannot be used");
+        break;
+    }
+}
+
+void begin_check_inc(IncTextHook text_hook)
+{
+    check = CheckState();
+    check.hook = text_hook;
+    for (int i = 0; incs && i < incs->nitems; i++)
+        if (MacroSite *site = macro_site(static_cast<ProdAlphaList *>(incs->item[i])))
+            site->reached = false;
+    forget_var_origins();
+    inc_state.checking = true;
+}
+
+void check_page_inc(const char *path, int body_line)
+{
+    check.page++;
+    check.first_body_line = body_line;
+    check.here = {keep_path(&check.paths, path), 1};
+    check.order_warned.clear();
+}
+
+void check_swallowed(const char *name, int line)
+{
+    check.swallowed.emplace(lower_ascii(name), IncSite{library_path(), line});
+}
+
+void check_unreached_inc()
+{
+    std::vector<const MacroSite *> unused;
+    for (int i = 0; incs && i < incs->nitems; i++) {
+        const MacroSite *site = macro_site(static_cast<ProdAlphaList *>(incs->item[i]));
+        auto is_frame = [&](const char *name) { return std::strcmp(incs->key[i], name) == 0; };
+        if (site && !site->reached &&
+            std::none_of(std::begin(frame_macros), std::end(frame_macros), is_frame))
+            unused.push_back(site);
+    }
+    std::sort(unused.begin(), unused.end(),
+              [](const MacroSite *a, const MacroSite *b) { return a->line < b->line; });
+    for (const MacroSite *site : unused)
+        diag_at(DIAG_WARNING, {library_path(), site->line}, "macro '%s' is never included",
+                site->name.c_str());
+}
+
+void end_check_inc(int *errors, int *warnings)
+{
+    *errors = check.errors;
+    *warnings = check.warnings;
+    inc_state.checking = false;
+    forget_var_origins();
+    check = CheckState();
+}
+
+void diag_inc(IncDiag kind, const char *path, int line, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    write_diag(kind, {path, line}, fmt, ap);
+    va_end(ap);
+}

@@ -1,0 +1,171 @@
+// Check mode (-c) from outside: each mistake on a small site of its own, reported at its
+// line with its kind, the summary line, the exit status, and nothing written.
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+
+#include "run_tovrel.h"
+
+namespace {
+
+// The frame and sub-menu macros, all empty: a check of a site with only these is clean.
+const std::string frames = ">PageStart\n>\n>PageHdr\n>\n>PageEnd\n>\n"
+                           ">SubMenuStart\n>\n>SubMenuItem\n>\n>SubMenuEnd\n>\n";
+
+struct Site {
+    std::string library; // appended to frames; "-" for no library at all
+    std::map<std::string, std::string> pages;
+};
+
+RunResult check_site(const Sandbox &box, const Site &site, std::vector<std::string> args = {"-c"})
+{
+    if (site.library != "-")
+        write_file(box.site + "/include/include.txt", frames + site.library);
+    std::filesystem::create_directories(box.site + "/in");
+    std::filesystem::create_directories(box.site + "/out");
+    for (const auto &[name, text] : site.pages)
+        write_file(box.site + "/in/" + name, text);
+    return run_tovrel(box, args);
+}
+
+const char *const terminating = "tovrel: Terminating\n";
+
+} // namespace
+
+TEST(CheckMode, EachMistakeIsReportedAtItsLine)
+{
+    const std::string lib = "include/include.txt:";
+    struct Case {
+        Site site;
+        std::string err;
+        std::string summary;
+    } cases[] = {
+        // An unknown include at the page line, and inside macros with the way there.
+        {{">Outer\n>Inner\n>\n>Inner\n>Fotto|x\n>\n", {{"a.html", "T\n\n>Foto\n>Outer\n"}}},
+         "in/a.html:3: error: unknown include 'Foto': the library defines no such macro\n" + lib +
+             "17: error: unknown include 'Fotto': the library defines no such macro\n" + lib +
+             "14: note: 'Inner' is included here\n"
+             "in/a.html:4: note: 'Outer' is included here\n",
+         "1 pages checked: 2 errors, 0 warnings\n"},
+        // A cycle, at the include that set it off.
+        {{">Ping\n>Pong\n>\n>Pong\n>PING\n>\n", {{"a.html", "T\n\nx\n>Ping\n"}}},
+         "in/a.html:4: error: include nesting too deep (over 100 levels) (PING -> Pong -> PING)\n" +
+             lib + "17: note: the limit is met here, in 'Pong'\n",
+         "1 pages checked: 1 errors, 0 warnings\n"},
+        {{"", {{"a.html", "T\n\n>!unset|x\n"}}},
+         "in/a.html:3: error: invalid command 'unset|x' (set, clear or if)\n",
+         "1 pages checked: 1 errors, 0 warnings\n"},
+        {{"-", {}},
+         "Can't open include file (include/include.txt)\n"
+         "include/include.txt: error: can't open the include library: No such file or "
+         "directory\n",
+         "0 pages checked: 1 errors, 0 warnings\n"},
+        {{"", {{"a.html", ""}}},
+         "in/a.html:1: error: the page file is empty: its build fails\n",
+         "1 pages checked: 1 errors, 0 warnings\n"},
+        {{">Open\nx\n", {}},
+         lib + "13: warning: macro 'Open' has no closing line: it runs to the end of the file\n" +
+             lib + "13: warning: macro 'Open' is never included\n",
+         "0 pages checked: 0 errors, 2 warnings\n"},
+        {{">Twice\n1\n>\n>TWICE\n2\n>\n", {{"a.html", "T\n\n>twice\n"}}},
+         "Macro twice overridden by new version\n" + lib +
+             "16: warning: macro 'twice' is defined twice\n" + lib +
+             "13: note: 'twice' is first defined here\n",
+         "1 pages checked: 0 errors, 1 warnings\n"},
+        {{">Set\n>!set|colour|red\n>\n>Show\n$[colour]\n>\n",
+          {{"a.html", "A\n\n>Set\n>Show\n"}, {"b.html", "B\n\n>Show\n"}}},
+         lib +
+             "17: warning: $[colour] is set by an earlier page, not by this one: its value "
+             "depends on the build order (-u or a one-page build gives another)\n" +
+             lib + "14: note: $[colour] is set here\n",
+         "2 pages checked: 0 errors, 1 warnings\n"},
+        {{"", {{"a.html", "T\n>SubLink|x|y\n"}}},
+         "in/a.html:2: warning: sub-link line among the header lines is copied as text: is the "
+         "empty line after the title missing?\n",
+         "1 pages checked: 0 errors, 1 warnings\n"},
+        {{">Img\n<img src=\"$[1]\">\n>\n",
+          {{"a.html",
+            "T\n\n<a href='b.html#top'>b</a> <a href=\"x/../c.html?q\">c</a>\n>Img|d.png\n"
+            "<a href=\"b.html\">"},
+           {"b.html", "B\n\n<a HREF=../up.html> <a href=\"http://e/\"> <a href=\"#f\">\n"}}},
+         "in/a.html:3: warning: link 'x/../c.html?q' leads to no page of the input directory and "
+         "no file of the output directory\n" +
+             lib +
+             "14: warning: link 'd.png' leads to no page of the input directory and no "
+             "file of the output directory\n"
+             "in/b.html:3: warning: link '../up.html' leads outside the site\n",
+         "2 pages checked: 0 errors, 3 warnings\n"},
+        // A closing line with a blank after '>', and a macro left open before '>Card'.
+        {{">Gallery\n<div>\n> \n>Photo\n<img>\n>\n>Card\n>\n",
+          {{"a.html", "T\n\n>Gallery\n>Photo\n>Card\n"}}},
+         lib +
+             "13: warning: macro 'Gallery' is probably missing its closing line: '>Photo' at "
+             "line 16 names no macro and was meant to open a definition\n" +
+             lib + "16: note: '>Photo' is read as a line of 'Gallery'\n" + lib +
+             "15: warning: '>' followed by blanks does not close a macro; only '>' alone does\n" +
+             lib +
+             "15: error: unknown include ' ': the library defines no such macro\n"
+             "in/a.html:3: note: 'Gallery' is included here\n" +
+             lib +
+             "16: error: unknown include 'Photo': the library defines no such macro\n"
+             "in/a.html:3: note: 'Gallery' is included here\n" +
+             lib +
+             "16: note: '>Photo' here is a line of the macro before it\n"
+             "in/a.html:4: error: unknown include 'Photo': the library defines no such "
+             "macro\n" +
+             lib + "16: note: '>Photo' here is a line of the macro before it\n",
+         "1 pages checked: 3 errors, 2 warnings\n"},
+    };
+    for (const Case &c : cases) {
+        Sandbox box;
+        RunResult r = check_site(box, c.site);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, c.summary + terminating);
+        EXPECT_EQ(r.status, c.summary.find(": 0 errors") == std::string::npos ? 2 : 0) << c.err;
+        EXPECT_TRUE(dir_names(box.site + "/out").empty()) << c.err;
+    }
+}
+
+TEST(CheckMode, DirectoriesABuildCannotUse)
+{
+    Sandbox box;
+    RunResult r =
+        check_site(box, {"", {{"a.html", "T\n"}}}, {"-c", "-o", "in", "-c", "-ogone", "-c"});
+    EXPECT_EQ(r.err, "in: error: the input and output directories are the same: a build writes "
+                     "nothing\n"
+                     "gone: error: the output directory is missing: No such file or directory\n");
+    EXPECT_EQ(r.out, "1 pages checked: 0 errors, 0 warnings\n0 pages checked: 1 errors, 0 "
+                     "warnings\n1 pages checked: 1 errors, 0 warnings\n" +
+                         std::string(terminating));
+    EXPECT_EQ(r.status, 2);
+}
+
+TEST(CheckMode, BuildsAfterACheckAsWithoutIt)
+{
+    // Each page shows the title of the page built before it: a check that left its variables
+    // behind would change what the second -a builds. (Page b's $[last] is set by page a.)
+    Site site = {">Show\n<prev $[last]>\n>!set|last|$[1]\n>\n",
+                 {{"a.html", "A\n\n>Show|a\n"}, {"b.html", "B\n\n>Show|b\n"}}};
+    Sandbox plain, checked;
+    check_site(plain, site, {"-a", "-a"});
+    RunResult r = check_site(checked, site, {"-a", "-c", "-a"});
+    EXPECT_EQ(r.status, 0);
+    for (const char *page : {"/out/a.html", "/out/b.html"})
+        EXPECT_EQ(read_file(checked.site + page), read_file(plain.site + page)) << page;
+    EXPECT_EQ(read_file(checked.site + "/out/a.html"), "<prev b>\n");
+    EXPECT_EQ(r.out, "2 pages checked: 0 errors, 1 warnings\n" + std::string(terminating));
+}
+
+TEST(CheckMode, ExampleSiteIsClean)
+{
+    Sandbox box;
+    std::filesystem::copy(std::string(TOVREL_SOURCE_DIR) + "/examples/include",
+                          box.site + "/include");
+    std::filesystem::copy(std::string(TOVREL_SOURCE_DIR) + "/examples/in", box.site + "/in");
+    std::filesystem::create_directories(box.site + "/out");
+    RunResult r = run_tovrel(box, {"-c"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "3 pages checked: 0 errors, 0 warnings\n" + std::string(terminating));
+    EXPECT_EQ(r.status, 0);
+}

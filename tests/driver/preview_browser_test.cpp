@@ -1,0 +1,136 @@
+// End to end: headless Chromium shows a page from the preview server (-p 0 -w); the page file
+// is edited, and the browser shows the new text without being told to reload. The test's page
+// (not the program) holds a script that reports the text it shows, on every load, to a
+// listener the test opens.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver/serve.h"
+#include "watch_run.h"
+
+namespace {
+
+const char chromium[] = "/usr/bin/chromium";
+
+// A listener on 127.0.0.1 that answers every request 204 and keeps its request lines.
+struct Reports {
+    int fd = -1;
+    int port = 0;
+    std::string lines;
+};
+
+bool open_reports(Reports *r)
+{
+    r->fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (r->fd < 0 || bind(r->fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        listen(r->fd, 8) != 0 || getsockname(r->fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+        return false;
+    r->port = ntohs(addr.sin_port);
+    return true;
+}
+
+// Takes reports until one holds text, or the timeout passes.
+bool wait_report(Reports *r, const std::string &text)
+{
+    return wait_until(
+        [&] {
+            struct pollfd p = {r->fd, POLLIN, 0};
+            while (poll(&p, 1, 0) > 0) {
+                int conn = accept4(r->fd, nullptr, nullptr, SOCK_CLOEXEC);
+                if (conn < 0)
+                    break;
+                std::string got;
+                read_until(conn, &got, [](const std::string &all) {
+                    return all.find("\r\n") != std::string::npos;
+                });
+                r->lines += got.substr(0, got.find("\r\n")) + "\n";
+                const char answer[] = "HTTP/1.0 204 No Content\r\n\r\n";
+                if (write(conn, answer, sizeof answer - 1) < 0) {
+                    // the browser went away: its report is in already
+                }
+                close(conn);
+            }
+            return r->lines.find(text) != std::string::npos;
+        },
+        90.0);
+}
+
+std::string live_page(const std::string &text, int report_port)
+{
+    return "Live\n\n<p id=\"t\">" + text +
+           "</p>\n<script>new Image().src='http://127.0.0.1:" + std::to_string(report_port) +
+           "/shown?'+encodeURIComponent(document.getElementById('t').innerText);</script>\n";
+}
+
+// Starts Chromium, headless, in a process group of its own, showing url.
+pid_t start_browser(const std::string &profile, const std::string &url)
+{
+    pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    setpgid(0, 0);
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, 1);
+    dup2(null, 2);
+    std::string dir = "--user-data-dir=" + profile;
+    const char *argv[] = {chromium,
+                          "--headless",
+                          "--no-sandbox",
+                          "--disable-gpu",
+                          "--disable-quic",
+                          "--no-first-run",
+                          "--disable-background-networking",
+                          "--disable-component-update",
+                          "--disable-sync",
+                          dir.c_str(),
+                          url.c_str(),
+                          nullptr};
+    execv(chromium, const_cast<char **>(argv));
+    _exit(127);
+}
+
+void stop_browser(pid_t pid)
+{
+    kill(-pid, SIGKILL); // the whole group: Chromium runs several processes
+    waitpid(pid, nullptr, 0);
+    // Helpers that left the group end when they see their parent gone; wait for the group.
+    wait_until([pid] { return kill(-pid, 0) != 0; }, 10.0);
+}
+
+} // namespace
+
+TEST(PreviewBrowser, EditedPageShowsItsNewTextWithoutAReloadRequest)
+{
+    if (!preview_built)
+        GTEST_SKIP() << "this build has no preview server";
+    if (access(chromium, X_OK) != 0)
+        GTEST_SKIP() << "chromium is not installed (" << chromium << ")";
+    Reports reports;
+    ASSERT_TRUE(open_reports(&reports));
+    Sandbox box;
+    make_site(box);
+    write_file(box.site + "/in/live.html", live_page("first text", reports.port));
+    Watcher w;
+    start_watch(&w, box, {"-p", "0", "-w"});
+    ASSERT_TRUE(w.wait_out("tovrel: watching")) << w.err();
+    int port = served_port(w.out());
+    ASSERT_GT(port, 0) << w.out();
+
+    std::filesystem::create_directories(box.root + "/profile");
+    pid_t browser = start_browser(box.root + "/profile",
+                                  "http://127.0.0.1:" + std::to_string(port) + "/live.html");
+    bool first = wait_report(&reports, "/shown?first%20text ");
+    write_file(box.site + "/in/live.html", live_page("second text", reports.port));
+    bool second = first && wait_report(&reports, "/shown?second%20text ");
+    stop_browser(browser);
+    close(reports.fd);
+    EXPECT_TRUE(first) << reports.lines;
+    EXPECT_TRUE(second) << reports.lines << w.out();
+    EXPECT_EQ(w.stop(SIGTERM), 0);
+}

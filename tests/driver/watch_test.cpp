@@ -1,0 +1,166 @@
+// Watch mode (-w): the real program watching a sandbox site, changed by the test as an editor
+// would change it. Where a test needs to know that nothing more happened, it makes one more
+// change and waits for that: events are taken in order, so everything before it is done.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "watch_run.h"
+
+namespace {
+
+// A library whose pages show the variable the page before them set, so a page built from a
+// fresh variable state differs from one built after another page.
+const char library[] = ">PageStart\n<start $[1] last=$[last]>\n>!set|last|$[1]\n>\n"
+                       ">PageHdr\n>\n>PageEnd\n<end>\n>\n"
+                       ">SubMenuStart\n>\n>SubMenuItem\n>\n>SubMenuEnd\n>\n";
+
+std::string built(const std::string &title, const std::string &last, const std::string &body)
+{
+    return "<start " + title + " last=" + last + ">\n" + body + "<end>\n";
+}
+
+void make_watched_site(const Sandbox &box, const std::vector<std::string> &pages)
+{
+    write_file(box.site + "/include/include.txt", library);
+    std::filesystem::create_directories(box.site + "/out");
+    for (const std::string &page : pages)
+        write_file(box.site + "/in/" + page + ".html", page + "\n\nbody " + page + "\n");
+}
+
+// True when out holds no hidden (temporary) file.
+bool no_hidden_files(const Sandbox &box)
+{
+    for (const std::string &name : dir_names(box.site + "/out"))
+        if (name[0] == '.')
+            return false;
+    return true;
+}
+
+} // namespace
+
+TEST(Watch, StartsLikeUpdateOrLikeAllWhenTheLibraryIsNewer)
+{
+    Sandbox box;
+    make_watched_site(box, {"a", "b"});
+    write_file(box.site + "/out/a.html", "current\n");
+    set_mtime(box.site + "/include/include.txt", 1000);
+    set_mtime(box.site + "/in/a.html", 1000);
+    set_mtime(box.site + "/out/a.html", 2000);
+    Watcher w;
+    start_watch(&w, box, {"-w", "ignored", "-a"});
+    ASSERT_TRUE(w.wait_out("tovrel: watching in and include/include.txt\n"));
+    EXPECT_EQ(read_file(box.site + "/out/a.html"), "current\n");
+    EXPECT_EQ(read_file(box.site + "/out/b.html"), built("b", "", "body b\n"));
+    EXPECT_EQ(w.stop(SIGTERM), 0);
+    EXPECT_EQ(count_of(w.out(), "built 1 of 2 pages ("), 1);
+    EXPECT_EQ(w.err(), "tovrel: -w watches until interrupted: 2 arguments after it ignored\n");
+
+    set_mtime(box.site + "/out/a.html", 500); // now older than the library: all pages, as -a
+    start_watch(&w, box, {"-w"});
+    ASSERT_TRUE(w.wait_out("tovrel: watching"));
+    EXPECT_EQ(count_of(w.out(), "built 2 of 2 pages ("), 1);
+    EXPECT_EQ(read_file(box.site + "/out/b.html"), built("b", "a", "body b\n"));
+    EXPECT_EQ(w.stop(SIGHUP), 0);
+    EXPECT_EQ(w.err(), "");
+    EXPECT_TRUE(no_hidden_files(box));
+}
+
+TEST(Watch, EachSaveRebuildsThePageOnceFromFreshVariables)
+{
+    Sandbox box;
+    make_watched_site(box, {"a", "b"});
+    Watcher w;
+    start_watch(&w, box, {"-w"});
+    ASSERT_TRUE(w.wait_out("tovrel: watching"));
+
+    write_file(box.site + "/in/b.html", "B2\n\nsaved in place\n");
+    ASSERT_TRUE(w.wait_out("rebuilt b ("));
+    EXPECT_EQ(read_file(box.site + "/out/b.html"), built("B2", "", "saved in place\n"));
+
+    // An editor's save: the old file kept as a backup, the new one written aside and renamed.
+    std::rename((box.site + "/in/b.html").c_str(), (box.site + "/in/b.html~").c_str());
+    save_by_rename(box.site + "/in/b.html", "B3\n\nsaved by rename\n");
+    ASSERT_TRUE(w.wait_out("rebuilt b (", 2));
+    EXPECT_EQ(read_file(box.site + "/out/b.html"), built("B3", "", "saved by rename\n"));
+
+    // A backup alone, a swap file and a file of no page change no page.
+    write_file(box.site + "/in/b.html.bak", "backup\n");
+    write_file(box.site + "/in/.b.html.swp", "swap\n");
+    write_file(box.site + "/in/notes.txt", "notes\n");
+    write_file(box.site + "/in/a.html", "A2\n\nlast\n");
+    ASSERT_TRUE(w.wait_out("rebuilt a ("));
+    EXPECT_EQ(w.stop(SIGINT), 0);
+    EXPECT_EQ(count_of(w.out(), "rebuilt "), 3) << w.out();
+    EXPECT_EQ(w.err(), "");
+    EXPECT_TRUE(no_hidden_files(box));
+}
+
+TEST(Watch, LibraryChangeRebuildsEveryPageAsAFreshBuildOfAll)
+{
+    Sandbox box;
+    make_watched_site(box, {"a", "b", "c"});
+    Watcher w;
+    start_watch(&w, box, {"-w"});
+    ASSERT_TRUE(w.wait_out("tovrel: watching"));
+    std::string changed = std::string(library) + ">PageHdr\n<new header $[last]>\n>\n";
+    save_by_rename(box.site + "/include/include.txt", changed);
+    ASSERT_TRUE(w.wait_out("rebuilt all 3 pages ("));
+    // A library reached through a link: its edits show in no watched directory.
+    write_file(box.site + "/shared.txt", library);
+    symlink("../shared.txt", (box.site + "/include/new").c_str());
+    std::rename((box.site + "/include/new").c_str(), (box.site + "/include/include.txt").c_str());
+    ASSERT_TRUE(w.wait_out("rebuilt all 3 pages (", 2));
+    write_file(box.site + "/shared.txt", changed);
+    ASSERT_TRUE(w.wait_out("rebuilt all 3 pages (", 3));
+    EXPECT_EQ(w.stop(SIGTERM), 0);
+    EXPECT_EQ(w.err(), "Macro pagehdr overridden by new version\n"
+                       "Macro pagehdr overridden by new version\n");
+
+    Sandbox fresh;
+    make_watched_site(fresh, {"a", "b", "c"});
+    write_file(fresh.site + "/include/include.txt", changed);
+    ASSERT_EQ(run_tovrel(fresh, {"-a"}).status, 0);
+    for (const char *page : {"/out/a.html", "/out/b.html", "/out/c.html"})
+        EXPECT_EQ(read_file(box.site + page), read_file(fresh.site + page)) << page;
+    EXPECT_EQ(read_file(box.site + "/out/c.html"),
+              "<start c last=b>\n<new header c>\nbody c\n<end>\n");
+}
+
+TEST(Watch, NewPageIsBuiltAndAVanishedPageKeepsItsOutput)
+{
+    Sandbox box;
+    make_watched_site(box, {"a", "b"});
+    Watcher w;
+    start_watch(&w, box, {"-w"});
+    ASSERT_TRUE(w.wait_out("tovrel: watching"));
+    write_file(box.site + "/in/new.html", "New\n\nfresh\n");
+    ASSERT_TRUE(w.wait_out("rebuilt new ("));
+    EXPECT_EQ(read_file(box.site + "/out/new.html"), built("New", "", "fresh\n"));
+
+    std::remove((box.site + "/in/b.html").c_str());
+    ASSERT_TRUE(w.wait_out("b: page file gone, out/b.html kept\n"));
+    write_file(box.site + "/in/b.html~", "a backup of a page that is gone\n");
+    write_file(box.site + "/in/a.html", "A2\n\nlast\n");
+    ASSERT_TRUE(w.wait_out("rebuilt a ("));
+    EXPECT_EQ(w.stop(SIGTERM), 0);
+    EXPECT_EQ(count_of(w.out(), "page file gone"), 1);
+    EXPECT_EQ(read_file(box.site + "/out/b.html"), built("b", "", "body b\n"));
+}
+
+TEST(Watch, InputDirectoryMadeLaterIsLookedAtThenWatched)
+{
+    Sandbox box;
+    make_watched_site(box, {});
+    Watcher w;
+    start_watch(&w, box, {"-w"});
+    ASSERT_TRUE(w.wait_out("tovrel: watching"));
+    write_file(box.site + "/in/a.html", "A\n\nfound by looking\n");
+    ASSERT_TRUE(w.wait_out("rebuilt a ("));
+    write_file(box.site + "/in/a.html", "A2\n\nseen by inotify\n");
+    ASSERT_TRUE(w.wait_out("rebuilt a (", 2));
+    EXPECT_EQ(w.stop(SIGTERM), 0);
+    EXPECT_EQ(read_file(box.site + "/out/a.html"), built("A2", "", "seen by inotify\n"));
+    EXPECT_EQ(w.err(), "tovrel: No files found in input directory!\n");
+}
