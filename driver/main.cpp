@@ -19,6 +19,7 @@
 #include "driver/tovrel.h"
 #include "driver/watch.h"
 #include "engine/bld_html.h"
+#include "support/gather.h"
 #include "support/util.h"
 
 namespace {
@@ -154,6 +155,7 @@ int main(int argc, char **argv)
     open_closed_standard_files();
     std::set_new_handler(die_out_of_memory);
     install_signal_cleanup();
+    gather_stderr();
     Prog = program_name(argc > 0 && argv[0] != nullptr ? argv[0] : "tovrel");
     set_verbose_inc(verbose);
     // First, they need no site: no library is loaded, so none is reported missing.

@@ -19,6 +19,10 @@ constexpr int max_rereads = 3;
 // One stream buffer for a page file read as a stream; a build reads one page at a time.
 char input_buffer[1 << 16];
 
+// The memory of the last page held, handed on to the next: a string that grows fills its new
+// part with zeros first, which for a new string each page costs as much as the reading.
+std::string spare_data;
+
 const char byte_order_mark[] = "\xEF\xBB\xBF";
 
 // Replaces *data with the rest of fd, expecting about expected bytes. Returns false on a
@@ -84,6 +88,7 @@ bool open_page_input(PageInput *in)
 bool load_page_input(PageInput *in)
 {
     if (in->st.st_size <= max_held_page) {
+        in->data.swap(spare_data);
         if (!read_steady_page(in))
             return false;
         if (in->data.starts_with(byte_order_mark))
@@ -119,4 +124,6 @@ void close_page_input(PageInput *in)
         close(in->fd);
     in->fp = nullptr;
     in->fd = -1;
+    spare_data.swap(in->data);
+    in->data.clear();
 }

@@ -1,7 +1,7 @@
 // Reading one page file. Only a regular file is read: anything else (a FIFO, a device, a
 // directory) is refused at once. A file of modest size is read whole into memory, again if it
-// changed while it was read, and read back through a stream over that memory, so the
-// sub-menu pass rereads it without touching the disk again; a larger file is read as a
+// changed while it was read, and read back from that memory, so the sub-menu pass
+// rereads it without touching the disk again; a larger file is read as a
 // stream, and checked for a change once the page is built. A UTF-8 byte-order mark at the
 // start of a page held in memory is dropped.
 #ifndef PAGE_INPUT_H
@@ -17,7 +17,7 @@ struct PageInput {
     std::string path;
     struct stat st;
     int fd = -1;        // the open file, until fp takes it over
-    FILE *fp = nullptr; // made by load_page_input
+    FILE *fp = nullptr; // made by load_page_input for a page not held in memory
     std::string data;   // the page, when it is held in memory
 };
 
@@ -25,8 +25,9 @@ struct PageInput {
 // opened or is not a regular file; nothing is then left open.
 bool open_page_input(PageInput *in);
 
-// Makes in->fp, the stream the page is read from. Returns false when the file cannot be read
-// or kept changing while it was read; close_page_input still releases what is open.
+// Makes in->fp, the stream the page is read from; a page held in memory is in in->data too
+// (a build reads it there). Returns false when the file cannot be read or kept changing while
+// it was read; close_page_input still releases what is open.
 bool load_page_input(PageInput *in);
 
 // True when the page file has not changed since load_page_input read it (a page read as a

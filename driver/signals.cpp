@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include "support/gather.h"
 #include "support/util.h"
 
 namespace {
@@ -23,6 +24,7 @@ void remove_cleanup_file()
 extern "C" void end_by_signal(int sig)
 {
     remove_cleanup_file();
+    flush_gathered(); // the page's announcements so far: nothing written is lost
     // With the default action back, the signal, raised again, ends the program once this
     // handler returns, so the parent sees the real cause.
     std::signal(sig, SIG_DFL);

@@ -6,11 +6,13 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "driver/page_input.h"
 #include "driver/page_output.h"
 #include "driver/tovrel_internal.h"
 #include "engine/bld_html.h"
+#include "support/gather.h"
 #include "support/read_line.h"
 
 std::string Prog;
@@ -63,16 +65,97 @@ std::string page_path(const std::string &dir, const char *name)
 
 namespace {
 
+// Where a page is read from: a stream, or the page file's text held in memory (followed by a
+// NUL byte). write_page_from reads either the same way.
+struct StreamPage {
+    FILE *inf;
+    std::string line; // the line last read
+};
+struct HeldPage {
+    TextLines rest; // what is not read yet
+    TextLines whole;
+};
+
+bool next_line(StreamPage *page, std::string_view *line)
+{
+    if (!read_whole_line(&page->line, page->inf))
+        return false;
+    *line = page->line;
+    return true;
+}
+
+bool next_line(HeldPage *page, std::string_view *line)
+{
+    return next_text_line(&page->rest, line);
+}
+
+// Transforms the rest of the page, then writes the sub-menu from all of it. Returns false when
+// the page could not be read to its end in either pass (the sub-menu pass reads it again).
+bool write_body_and_submenu(FILE *outf, StreamPage *page)
+{
+    bld_html(outf, page->inf);
+    if (std::ferror(page->inf))
+        return false;
+    find_smenu(outf, page->inf);
+    return !std::ferror(page->inf);
+}
+
+bool write_body_and_submenu(FILE *outf, HeldPage *page)
+{
+    bld_html_text(outf, &page->rest);
+    find_smenu_text(outf, page->whole);
+    return true;
+}
+
 // Copies the header lines, whole whatever their length, up to the first line that begins
 // with LF, CR or NUL; that line is consumed and not copied.
-void copy_header_lines(FILE *outf, FILE *inf)
+template <typename Page> void copy_header_lines(FILE *outf, Page *page)
 {
-    std::string line;
-    while (read_whole_line(&line, inf)) {
+    std::string_view line;
+    while (next_line(page, &line)) {
         if (line.empty() || line[0] == '\n' || line[0] == '\r' || line[0] == '\0')
             return;
         std::fwrite(line.data(), 1, line.size(), outf);
     }
+}
+
+// write_page for a page read from a stream or held in memory; read_failed tells a stream's
+// read error from its end.
+template <typename Page>
+PageResult write_page_from(FILE *outf, Page *page, bool (*read_failed)(const Page *),
+                           const char *name)
+{
+    begin_page_inc();
+    std::string_view first;
+    if (!next_line(page, &first)) {
+        if (read_failed(page))
+            return PAGE_UNREADABLE;
+        report_driver_failure("%s: input file is empty (%s)\n", Prog.c_str(), name);
+        return PAGE_EMPTY;
+    }
+    std::string title(first);
+    if (title.starts_with("\xEF\xBB\xBF"))
+        title.erase(0, 3);
+    if (has_only_cr_line_ends(title))
+        return PAGE_CR_ONLY;
+    title.resize(std::min(title.find_first_of("\r\n"), title.size()));
+    do_include(outf, ("PageStart|" + title).c_str());
+    copy_header_lines(outf, page);
+    do_include(outf, ("PageHdr|" + title).c_str());
+    if (!write_body_and_submenu(outf, page))
+        return PAGE_UNREADABLE;
+    do_include(outf, "PageEnd");
+    return page_too_large_inc() ? PAGE_TOO_LARGE : PAGE_WRITTEN;
+}
+
+// Writes the page whose file's text (followed by a NUL byte) is held in data, as write_page
+// does for a stream, without a stream: each line is read where it stands.
+PageResult write_held_page(FILE *outf, const std::string &data, const char *name)
+{
+    TextLines whole{data.data(), data.data() + data.size()};
+    HeldPage page{whole, whole};
+    return write_page_from<HeldPage>(
+        outf, &page, [](const HeldPage *) { return false; }, name);
 }
 
 // Builds the page from the opened page file in to outpath. Returns nothing: every failure is
@@ -82,8 +165,9 @@ void build_opened_page(PageInput *in, const std::string &name)
     PageOutput out;
     if (!open_page_output(in->st, in->path, page_path(outdir, name.c_str()), &out))
         return;
-    PageResult result =
-        load_page_input(in) ? write_page(out.fp, in->fp, name.c_str()) : PAGE_UNREADABLE;
+    PageResult result = !load_page_input(in) ? PAGE_UNREADABLE
+                        : in->data.empty()   ? write_page(out.fp, in->fp, name.c_str())
+                                             : write_held_page(out.fp, in->data, name.c_str());
     if (result == PAGE_WRITTEN && !page_input_unchanged(in))
         result = PAGE_UNREADABLE;
     // An empty page file is a failure, but an empty page is made where none stood.
@@ -101,38 +185,26 @@ void build_opened_page(PageInput *in, const std::string &name)
     abandon_page_output(&out);
 }
 
+// Writes what the page gathered for standard error when its build ends, however it ends.
+struct GatheredFlush {
+    ~GatheredFlush()
+    {
+        flush_gathered();
+    }
+};
+
 } // namespace
 
 PageResult write_page(FILE *outf, FILE *inf, const char *name)
 {
-    begin_page_inc();
-    std::string title;
-    if (!read_whole_line(&title, inf)) {
-        if (std::ferror(inf))
-            return PAGE_UNREADABLE;
-        report_driver_failure("%s: input file is empty (%s)\n", Prog.c_str(), name);
-        return PAGE_EMPTY;
-    }
-    if (title.starts_with("\xEF\xBB\xBF"))
-        title.erase(0, 3);
-    if (has_only_cr_line_ends(title))
-        return PAGE_CR_ONLY;
-    title.resize(std::min(title.find_first_of("\r\n"), title.size()));
-    do_include(outf, ("PageStart|" + title).c_str());
-    copy_header_lines(outf, inf);
-    do_include(outf, ("PageHdr|" + title).c_str());
-    bld_html(outf, inf);
-    if (std::ferror(inf))
-        return PAGE_UNREADABLE;
-    find_smenu(outf, inf);
-    if (std::ferror(inf))
-        return PAGE_UNREADABLE;
-    do_include(outf, "PageEnd");
-    return page_too_large_inc() ? PAGE_TOO_LARGE : PAGE_WRITTEN;
+    StreamPage page{inf, {}};
+    return write_page_from<StreamPage>(
+        outf, &page, [](const StreamPage *p) { return std::ferror(p->inf) != 0; }, name);
 }
 
 void tovrel(const char *fname)
 {
+    GatheredFlush flush_at_end;
     if (verbose > 0)
         std::printf("Building page %s ...\n", fname);
     if (check_dir() != 0)

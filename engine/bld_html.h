@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "support/prodlist.h"
+#include "support/read_line.h"
 
 // Macro index: lower-cased macro name -> ProdAlphaList* body. Null until the first macro.
 extern ProdAPtrList *incs;
@@ -73,6 +74,14 @@ int do_if(FILE *fp, const char *str, int nargs, char **args);
 // Transforms the rest of the page inf (from its current position) into outf: text lines
 // copied byte for byte, include lines expanded, exec lines run.
 void bld_html(FILE *outf, FILE *inf);
+
+// bld_html for a page file held in memory: transforms the lines of text from text->at to
+// its end. The byte at text->end must be a NUL (the text is borrowed).
+void bld_html_text(FILE *outf, TextLines *text);
+
+// find_smenu for a page file held in memory: the whole of text (from text.at, which should
+// be the start of the page), followed by a NUL byte as for bld_html_text.
+void find_smenu_text(FILE *outf, TextLines text);
 
 // Rewinds inf and writes the sub-menu (SubMenuStart, one SubMenuItem per sub-link line,
 // SubMenuEnd) to outf. Leaves inf at its end.

@@ -166,8 +166,34 @@ void check_swallowed(const char *name, int line);
 // Reports fault located (called by inc_failure in check mode).
 void check_fault(IncFault fault, const char *subject);
 
-// Expansion (inc_expand.cpp). Runs the command text str (set, clear or if, then '|' and the
-// rest); if writes to fp.
+// Finds the variable name like get_val, trying first the slot *hint names (where the store
+// had it at the caller's last look) and then updating *hint; a hint of -1 means none. Most
+// names are asked for again and again from the same place, so this spares the search.
+const char *get_val_hinted(const char *name, int *hint);
+// store_var with a hint, as get_val_hinted.
+void store_var_hinted(const char *name, const char *value, int *hint);
+
+// Parsed macro bodies (inc_body.cpp). A body parsed when the library is loaded: its lines
+// cut into text, include, exec and evaluated lines, each knowing the index of its source
+// line in the body.
+struct ParsedBody;
+// Returns a new parsed form of body, which the caller frees with free_parsed_body.
+ParsedBody *parse_body(const ProdAlphaList *body);
+void free_parsed_body(ParsedBody *parsed);
+// Writes the expansion of the body parsed into outf, as process_include does for its lines.
+void run_parsed_body(FILE *outf, ParsedBody *parsed, int nargs, char **args);
+
+// The macro index (inc_library.cpp). find_inc, trying first the position *hint names (where
+// the caller found the name last time) and then updating *hint.
+int find_inc_hinted(const char *name, int *hint);
+// The parsed form of the macro at position pos of incs.
+ParsedBody *parsed_at(int pos);
+
+// Expansion (inc_expand.cpp). Includes the macro named by the include text's fields (args[0]
+// is name when nargs > 0; name is "" otherwise), as do_include does once it has split them.
+// hint, when not null, is handed to find_inc_hinted.
+void include_fields(FILE *outf, const char *name, int nargs, char **args, int *hint);
+// Runs the command text str (set, clear or if, then '|' and the rest); if writes to fp.
 void do_exec(FILE *fp, const char *str, int nargs, char **args);
 
 #endif

@@ -61,6 +61,15 @@ void resolve_reference(std::string *out, const std::string &name, int nargs, cha
     out->append(value, len);
 }
 
+// True when str holds "$[" (strstr costs more on the short texts of conditions).
+bool has_reference(const char *str)
+{
+    for (const char *p = std::strchr(str, '$'); p; p = std::strchr(p + 1, '$'))
+        if (p[1] == '[')
+            return true;
+    return false;
+}
+
 // Cuts the condition text in place into its five fields; the fifth ends at the next '|'.
 // Returns 0, or 1 to 4 when the separator after that field is missing.
 int cut_condition(char *text, char *fld[5])
@@ -95,20 +104,28 @@ const char *numbered_name(char *buf, const char *prefix, int n)
 // variables a previous include with more fields left behind.
 void publish_args(int nargs, char **args)
 {
-    char name[32];
+    // Where the store had each name last time: these are set for every include.
+    static int arg_hints[max_include_fields];
+    static int nargs_hint = -1;
+    static char names[max_include_fields][32]; // "arg1" and on, written once
+    if (names[1][0] == '\0')
+        for (int n = 1; n < max_include_fields; n++)
+            numbered_name(names[n], "arg", n);
     for (int n = 1; n < nargs; n++) {
-        numbered_name(name, "arg", n);
-        trace(TRACE_ALL, "Setting arg: %s|%s.\n", name, args[n]);
-        store_var(name, args[n]);
+        const char *name = names[n];
+        if (tracing(TRACE_ALL)) // the test first: a trace call costs even when it is quiet
+            trace(TRACE_ALL, "Setting arg: %s|%s.\n", name, args[n]);
+        store_var_hinted(name, args[n], &arg_hints[n]);
     }
     if (nargs >= 1) {
         char count[32];
         numbered_name(count, "", nargs);
-        trace(TRACE_ALL, "do_set:nargs|%s\n", count);
-        store_var("nargs", count);
+        if (tracing(TRACE_ALL))
+            trace(TRACE_ALL, "do_set:nargs|%s\n", count);
+        store_var_hinted("nargs", count, &nargs_hint);
     }
     for (int n = nargs; n < inc_state.lastnargs; n++)
-        store_var(numbered_name(name, "arg", n), nullptr);
+        store_var_hinted(names[n], nullptr, &arg_hints[n]);
     inc_state.lastnargs = nargs;
 }
 
@@ -169,13 +186,13 @@ char *evalstr(const char *str, int nargs, char **args)
 int evalrelop(const char *str)
 {
     static const struct {
-        const char *op;
+        char op[3];
         int code;
     } ops[] = {{"<", 4}, {"<=", 6}, {"==", 2}, {"=", 2}, {">", 1}, {">=", 3}, {"!=", 5}, {"<>", 5}};
-    if (!str)
-        return 0;
+    if (!str || str[0] == '\0' || (str[1] != '\0' && str[2] != '\0'))
+        return 0; // every operator has one or two characters
     for (const auto &entry : ops)
-        if (std::strcmp(str, entry.op) == 0)
+        if (entry.op[0] == str[0] && entry.op[1] == str[1])
             return entry.code;
     return 0;
 }
@@ -195,7 +212,7 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
     // A field without a reference is used as it stands; the others are evaluated copies.
     char *evaluated[5] = {};
     auto value = [&](int i) -> const char * {
-        if (std::strstr(fld[i], "$["))
+        if (has_reference(fld[i]))
             evaluated[i] = evalstr(fld[i], nargs, args);
         return evaluated[i] ? evaluated[i] : fld[i];
     };
@@ -240,15 +257,19 @@ void do_include(FILE *outf, const char *str)
 {
     if (!str || inc_state.page_stopped)
         return;
-    trace(TRACE_ALL, "do_include(%s)\n", str);
+    if (tracing(TRACE_ALL))
+        trace(TRACE_ALL, "do_include(%s)\n", str);
     char local[256];
     std::string heap;
     char *copy = copy_text(str, std::strcspn(str, "\r\n"), local, sizeof local, &heap);
     char *args[max_include_fields];
     int nargs = split_flds(copy, args, '|', 0, max_include_fields);
-    const char *name = copy; // the split left the name alone in copy
+    include_fields(outf, copy, nargs, args, nullptr); // the split left the name alone in copy
+}
 
-    int pos = find_inc(name);
+void include_fields(FILE *outf, const char *name, int nargs, char **args, int *hint)
+{
+    int pos = hint ? find_inc_hinted(name, hint) : find_inc(name);
     if (pos < 0) {
         inc_failure(FAULT_UNKNOWN, name);
         return;
@@ -261,7 +282,13 @@ void do_include(FILE *outf, const char *str)
     if (inc_state.checking)
         check_enter(name, body);
     inc_state.include_depth++;
-    process_include(outf, name, body, nargs, args);
+    // A body the loader parsed runs in that form, unless expansion traces or a check are
+    // wanted: they follow process_include's reading line by line.
+    ParsedBody *parsed = tracing(TRACE_EXPAND) || inc_state.checking ? nullptr : parsed_at(pos);
+    if (parsed)
+        run_parsed_body(outf ? outf : stdout, parsed, nargs, args);
+    else
+        process_include(outf, name, body, nargs, args);
     inc_state.include_depth--;
     if (inc_state.checking)
         check_leave();

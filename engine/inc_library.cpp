@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -92,6 +93,56 @@ int read_macro_body(FILE *fp, ProdAlphaList *body, const std::string &name, int 
 std::vector<std::pair<char *, ProdAlphaList *>> pending_macros;
 std::unordered_map<std::string_view, size_t> pending_slots;
 
+// Hashing and comparing names with 'A' to 'Z' read as 'a' to 'z', so a name is found as
+// written, without a lower-cased copy.
+struct NocaseHash {
+    size_t operator()(std::string_view name) const
+    {
+        size_t hash = 14695981039346656037ull; // FNV-1a
+        for (char c : name)
+            hash = (hash ^ static_cast<unsigned char>(to_lower_ascii(c))) * 1099511628211ull;
+        return hash;
+    }
+};
+struct NocaseEqual {
+    bool operator()(std::string_view a, std::string_view b) const
+    {
+        if (a.size() != b.size())
+            return false;
+        for (size_t i = 0; i < a.size(); i++)
+            if (to_lower_ascii(a[i]) != to_lower_ascii(b[i]))
+                return false;
+        return true;
+    }
+};
+
+// The position of every name in incs, made again whenever loading ends, so a macro is found
+// without a search. The views point at the keys incs owns.
+std::unordered_map<std::string_view, int, NocaseHash, NocaseEqual> macro_slots;
+// The parsed form of the body at each position of incs.
+std::vector<ParsedBody *> parsed_slots;
+
+// The parsed form of every body in incs and pending_macros, made as each is stored and
+// dropped with it. The map owns them, so they are freed with it when the process ends, too.
+using ParsedPtr = std::unique_ptr<ParsedBody, void (*)(ParsedBody *)>;
+std::unordered_map<const ProdAlphaList *, ParsedPtr> parsed_bodies;
+
+ParsedBody *parsed_form(const ProdAlphaList *body)
+{
+    auto it = parsed_bodies.find(body);
+    return it == parsed_bodies.end() ? nullptr : it->second.get();
+}
+
+void index_macro_slots()
+{
+    macro_slots.clear();
+    parsed_slots.clear();
+    for (int i = 0; incs && i < incs->nitems; i++) {
+        macro_slots.emplace(incs->key[i], i);
+        parsed_slots.push_back(parsed_form(static_cast<ProdAlphaList *>(incs->item[i])));
+    }
+}
+
 // Stores body under name, opened at line; a replaced definition is released with a message.
 void store_macro(const std::string &name, ProdAlphaList *body, int line)
 {
@@ -102,11 +153,13 @@ void store_macro(const std::string &name, ProdAlphaList *body, int line)
         earlier->second = line;
     }
     ProdAlphaList *old;
+    parsed_bodies.insert_or_assign(body, ParsedPtr(parse_body(body), free_parsed_body));
     int pos = bsearch_aptr_prodlist(incs, name.c_str());
     auto pending = pending_slots.find(name);
     if (pos >= 0) {
         old = static_cast<ProdAlphaList *>(incs->item[pos]);
         incs->item[pos] = body;
+        parsed_slots[static_cast<size_t>(pos)] = parsed_form(body);
     } else if (pending != pending_slots.end()) {
         old = pending_macros[pending->second].second;
         pending_macros[pending->second].second = body;
@@ -118,6 +171,7 @@ void store_macro(const std::string &name, ProdAlphaList *body, int line)
     }
     inc_warning("Macro %s overridden by new version\n", name.c_str());
     sites.erase(old);
+    parsed_bodies.erase(old);
     free_alpha_prodlist(old);
 }
 
@@ -149,6 +203,7 @@ void merge_pending_macros()
         incs->item[i] = merged[static_cast<size_t>(i)].second;
     }
     incs->nitems = total;
+    index_macro_slots();
     pending_macros.clear();
     pending_slots.clear();
 }
@@ -215,11 +270,35 @@ int find_inc(const char *name)
 {
     if (!name)
         return -1;
-    return bsearch_aptr_prodlist(incs, lower_ascii(name).c_str());
+    auto it = macro_slots.find(name);
+    return it == macro_slots.end() ? -1 : it->second;
+}
+
+int find_inc_hinted(const char *name, int *hint)
+{
+    int pos = *hint;
+    if (name && incs && pos >= 0 && pos < incs->nitems) {
+        const char *key = incs->key[pos];
+        size_t i = 0;
+        while (key[i] != '\0' && key[i] == to_lower_ascii(name[i]))
+            i++;
+        if (key[i] == '\0' && name[i] == '\0')
+            return pos;
+    }
+    return *hint = find_inc(name);
+}
+
+ParsedBody *parsed_at(int pos)
+{
+    return static_cast<size_t>(pos) < parsed_slots.size() ? parsed_slots[static_cast<size_t>(pos)]
+                                                          : nullptr;
 }
 
 void free_macros()
 {
+    macro_slots.clear();
+    parsed_slots.clear();
+    parsed_bodies.clear();
     for (int i = 0; incs && i < incs->nitems; i++) {
         free_alpha_prodlist(static_cast<ProdAlphaList *>(incs->item[i]));
         incs->item[i] = nullptr;

@@ -5,8 +5,10 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "engine/bld_html_internal.h"
+#include "support/gather.h"
 #include "support/read_line.h"
 #include "support/util.h"
 
@@ -19,25 +21,31 @@ bool is_marker(char c)
     return c == '>' || c == ']';
 }
 
-// Runs the exec line whose marker stands at line[at]: announced as read, run without its
+// Runs the exec line whose marker stands at text[at]: announced as read (gathered with the
+// page's other announcements, one write for them all, in their order), run without its
 // line end.
-void run_exec_line(FILE *outf, std::string *line, size_t at)
+void run_exec_line(FILE *outf, std::string_view text, size_t at)
 {
-    if (!inc_state.checking) // a check says only what is wrong
-        std::fprintf(stderr, "Executing include (%s)\n", line->c_str() + at);
-    if (!line->empty() && line->back() == '\n') {
-        line->pop_back();
-        if (!line->empty() && line->back() == '\r')
-            line->pop_back();
+    static std::string line; // the line as a C string, then without its line end
+    line.assign(text);
+    if (!inc_state.checking) { // a check says only what is wrong
+        static std::string announcement;
+        announcement.assign("Executing include (").append(line.c_str() + at).append(")\n");
+        gather_text(announcement.c_str());
     }
-    do_exec(outf, line->c_str() + at + 2, 0, nullptr);
+    if (!line.empty() && line.back() == '\n') {
+        line.pop_back();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+    }
+    do_exec(outf, line.c_str() + at + 2, 0, nullptr);
 }
 
 // True when the white-space-skipped line is a sub-link line; *bar receives its first '|'.
-bool is_sublink_line(const std::string &line, size_t *bar)
+bool is_sublink_line(std::string_view line, size_t *bar)
 {
     size_t at = line.find_first_not_of(" \t\n\v\f\r");
-    if (at == std::string::npos || !is_marker(line[at]))
+    if (at == std::string_view::npos || !is_marker(line[at]))
         return false;
     if (line.compare(at + 1, 7, "SubLink") != 0 || line.size() < at + 9)
         return false;
@@ -45,7 +53,72 @@ bool is_sublink_line(const std::string &line, size_t *bar)
     if (next != '|' && next != 'N')
         return false;
     *bar = line.find('|', at + 8);
-    return *bar != std::string::npos;
+    return *bar != std::string_view::npos;
+}
+
+// The lines of a page file read as a stream: each kept in buf, which ends in a NUL byte.
+struct StreamLines {
+    FILE *inf;
+    std::string buf;
+};
+
+bool next_line(StreamLines *lines, std::string_view *line)
+{
+    if (!read_whole_line(&lines->buf, lines->inf))
+        return false;
+    *line = lines->buf;
+    return true;
+}
+
+bool next_line(TextLines *lines, std::string_view *line)
+{
+    return next_text_line(lines, line);
+}
+
+// The body of a page, line by line from lines (a stream's or a held text's, each line
+// followed somewhere by a NUL byte, so an include text that runs to the end stops there).
+template <typename Lines> void transform_body(FILE *outf, Lines *lines)
+{
+    std::string_view line;
+    IncSite *site = check_here();
+    int lineno = check_first_body_line() - 1;
+    while (!inc_state.page_stopped && next_line(lines, &line)) {
+        site->line = ++lineno;
+        size_t at = line.find_first_not_of(" \t");
+        if (at != std::string_view::npos && is_marker(line[at])) {
+            if (at + 1 < line.size() && line[at + 1] == '!')
+                run_exec_line(outf, line, at);
+            else
+                do_include(outf, line.data() + at + 1);
+            continue;
+        }
+        count_page_output(line.size());
+        fwrite_unlocked(line.data(), 1, line.size(), outf);
+        if (inc_state.checking)
+            check_text(line.data(), line.size());
+    }
+    site->line = 1; // what the build includes itself stands at the page's first line
+}
+
+// The sub-menu from the sub-link lines of lines.
+template <typename Lines> void write_submenu(FILE *outf, Lines *lines)
+{
+    IncSite *site = check_here();
+    site->line = 1;
+    do_include(outf, "SubMenuStart");
+    std::string_view line;
+    std::string item;
+    size_t bar;
+    for (int lineno = 1; next_line(lines, &line); lineno++) {
+        if (!is_sublink_line(line, &bar))
+            continue;
+        site->line = lineno;
+        item.assign("SubMenuItem");
+        item.append(line.substr(bar));
+        do_include(outf, item.c_str());
+    }
+    site->line = 1;
+    do_include(outf, "SubMenuEnd");
 }
 
 } // namespace
@@ -54,27 +127,13 @@ void bld_html(FILE *outf, FILE *inf)
 {
     if (!inf)
         return;
-    if (!outf)
-        outf = stdout;
-    std::string line;
-    IncSite *site = check_here();
-    int lineno = check_first_body_line() - 1;
-    while (!inc_state.page_stopped && read_whole_line(&line, inf)) {
-        site->line = ++lineno;
-        size_t at = line.find_first_not_of(" \t");
-        if (at != std::string::npos && is_marker(line[at])) {
-            if (at + 1 < line.size() && line[at + 1] == '!')
-                run_exec_line(outf, &line, at);
-            else
-                do_include(outf, line.c_str() + at + 1);
-            continue;
-        }
-        count_page_output(line.size());
-        std::fwrite(line.data(), 1, line.size(), outf);
-        if (inc_state.checking)
-            check_text(line.data(), line.size());
-    }
-    site->line = 1; // what the build includes itself stands at the page's first line
+    StreamLines lines{inf, {}};
+    transform_body(outf ? outf : stdout, &lines);
+}
+
+void bld_html_text(FILE *outf, TextLines *text)
+{
+    transform_body(outf ? outf : stdout, text);
 }
 
 void find_smenu(FILE *outf, FILE *inf)
@@ -82,22 +141,13 @@ void find_smenu(FILE *outf, FILE *inf)
     if (!inf)
         return;
     std::rewind(inf);
-    IncSite *site = check_here();
-    site->line = 1;
-    do_include(outf, "SubMenuStart");
-    std::string line;
-    std::string item;
-    size_t bar;
-    for (int lineno = 1; read_whole_line(&line, inf); lineno++) {
-        if (!is_sublink_line(line, &bar))
-            continue;
-        site->line = lineno;
-        item.assign("SubMenuItem");
-        item.append(line, bar, std::string::npos);
-        do_include(outf, item.c_str());
-    }
-    site->line = 1;
-    do_include(outf, "SubMenuEnd");
+    StreamLines lines{inf, {}};
+    write_submenu(outf, &lines);
+}
+
+void find_smenu_text(FILE *outf, TextLines text)
+{
+    write_submenu(outf, &text);
 }
 
 char *htmlsafe(const char *str)

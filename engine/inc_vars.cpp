@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -48,9 +49,25 @@ int find_var(const char *name)
     return it == var_slots.end() ? -1 : it->second;
 }
 
+// Beside each slot of vars: the size of the buffer its value lives in, and that buffer while
+// the variable is blank (the store's item is null then). A variable set again and again, as
+// every include's arguments are, so keeps one buffer instead of a new one each time.
+struct FreeBuffer {
+    void operator()(char *buffer) const
+    {
+        std::free(buffer);
+    }
+};
+struct ValueRoom {
+    size_t size = 0;
+    std::unique_ptr<char, FreeBuffer> blank_buffer;
+};
+std::vector<ValueRoom> rooms;
+
 // Appends a new variable to vars; the store takes ownership of key and val.
 void append_var(char *key, char *val)
 {
+    rooms.push_back({val ? std::strlen(val) + 1 : 0, nullptr});
     if (vars->nitems >= vars->maxitems) // grow by half at least, so copying stays linear
         resize_aptr_prodlist(vars, vars->maxitems + std::max(vars->delta, vars->maxitems / 2));
     int slot = vars->nitems++;
@@ -74,13 +91,20 @@ void replace_var(int pos, const char *value)
         else
             trace(TRACE_ALL, "Variable [%s] set to [%s]\n", vars->key[pos], or_null(shown));
     }
-    size_t old_len = old ? std::strlen(old) : 0;
-    if (len > 0 && old_len >= len && old_len <= 2 * len + 64) { // not holding on to much
-        std::memcpy(old, value, len + 1);
+    ValueRoom &room = rooms[static_cast<size_t>(pos)];
+    char *buffer = old ? old : room.blank_buffer.release();
+    if (len == 0) { // blank: the buffer waits for the next value
+        vars->item[pos] = nullptr;
+        room.blank_buffer.reset(buffer);
         return;
     }
-    vars->item[pos] = len > 0 ? xstrdup(value) : nullptr;
-    std::free(old);
+    if (!buffer || room.size <= len || room.size > 2 * len + 64) { // not holding on to much
+        std::free(buffer);
+        buffer = static_cast<char *>(xmalloc(len + 1));
+        room.size = len + 1;
+    }
+    std::memcpy(buffer, value, len + 1);
+    vars->item[pos] = buffer;
 }
 
 } // namespace
@@ -94,7 +118,8 @@ void store_var(const char *name, const char *value)
         return;
     }
     char *val = (value && *value) ? xstrdup(value) : nullptr;
-    trace(TRACE_ALL, "Variable [%s] set to [%s]\n", name, or_null(val));
+    if (tracing(TRACE_ALL))
+        trace(TRACE_ALL, "Variable [%s] set to [%s]\n", name, or_null(val));
     if (!vars) { // no library loaded: nothing can be stored
         std::free(val);
         return;
@@ -105,7 +130,7 @@ void store_var(const char *name, const char *value)
 
 void do_set(const char *str)
 {
-    if (str[0] != 'a')
+    if (str[0] != 'a' && tracing(TRACE_ALL))
         trace(TRACE_ALL, "do_set:%s\n", str);
     char local[256];
     std::string heap;
@@ -119,6 +144,7 @@ void do_set(const char *str)
 
 void do_clear()
 {
+    rooms.clear();
     var_slots.clear();
     origins.clear();
     clear_aptr_prodlist(vars);
@@ -126,10 +152,40 @@ void do_clear()
 
 void free_vars()
 {
+    rooms.clear();
     var_slots.clear();
     origins.clear();
     free_aptr_prodlist(vars);
     vars = nullptr;
+}
+
+namespace {
+
+int find_var_hinted(const char *name, int *hint)
+{
+    int slot = *hint;
+    if (vars && slot >= 0 && slot < vars->nitems && std::strcmp(vars->key[slot], name) == 0)
+        return slot;
+    return *hint = find_var(name);
+}
+
+} // namespace
+
+const char *get_val_hinted(const char *name, int *hint)
+{
+    int pos = find_var_hinted(name, hint);
+    return pos >= 0 ? static_cast<const char *>(vars->item[pos]) : nullptr;
+}
+
+void store_var_hinted(const char *name, const char *value, int *hint)
+{
+    int pos = find_var_hinted(name, hint);
+    if (pos < 0) {
+        store_var(name, value);
+        return;
+    }
+    replace_var(pos, value);
+    note_origin(pos);
 }
 
 const char *get_val(const char *var)

@@ -58,3 +58,15 @@ bool has_only_cr_line_ends(const std::string &first_line)
     size_t cr = first_line.find('\r');
     return cr != std::string::npos && cr + 1 < first_line.size();
 }
+
+bool next_text_line(TextLines *text, std::string_view *line)
+{
+    if (text->at >= text->end)
+        return false;
+    size_t left = static_cast<size_t>(text->end - text->at);
+    const void *feed = std::memchr(text->at, '\n', left);
+    size_t len = feed ? static_cast<size_t>(static_cast<const char *>(feed) - text->at) + 1 : left;
+    *line = std::string_view(text->at, len);
+    text->at += len;
+    return true;
+}

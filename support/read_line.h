@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 enum { READ_LINE_BUFSIZE = 512 };
 
@@ -35,5 +36,16 @@ bool read_whole_line(std::string *line, FILE *fp);
 // lines end in CR alone: the line runs to the end of the file without a line feed and holds a
 // CR before its last byte. Such a file reads as one single line.
 bool has_only_cr_line_ends(const std::string &first_line);
+
+// A text held in memory, read line by line: the bytes from at up to end, which the caller
+// owns and keeps unchanged while it reads them.
+struct TextLines {
+    const char *at;
+    const char *end;
+};
+
+// Sets *line to the next line of text, its line feed (if any) included, and moves past it:
+// lines are cut at line feeds only, as read_whole_line cuts a file. Returns false at the end.
+bool next_text_line(TextLines *text, std::string_view *line);
 
 #endif

@@ -1,5 +1,7 @@
 #include "support/splitfld.h"
 
+#include <cstring>
+
 int split_flds(char *str, char **flds, char delim, int skip, int maxflds)
 {
     if (!str || !flds)
@@ -8,8 +10,7 @@ int split_flds(char *str, char **flds, char delim, int skip, int maxflds)
     char *p = str;
     while (*p != '\0' && nflds < maxflds) {
         flds[nflds++] = p;
-        while (*p != '\0' && *p != delim)
-            p++;
+        p = strchrnul(p, delim); // the field's end: delim or the end of str
         if (*p == '\0')
             break;
         *p++ = '\0';

@@ -123,6 +123,11 @@ TEST(ReadWholeLine, KeepsLineEndsNulBytesAndLength)
     EXPECT_EQ(lines[2], std::string("nul\0inside\n", 11));
     EXPECT_EQ(lines[3], "\n");
     EXPECT_EQ(lines[4], "no final line feed");
+    Lines held_lines; // the same text held in memory is cut the same way
+    TextLines held{text.data(), text.data() + text.size()};
+    for (std::string_view line; next_text_line(&held, &line);)
+        held_lines.emplace_back(line);
+    EXPECT_EQ(held_lines, lines);
 
     FileGuard empty = file_with("");
     EXPECT_TRUE(whole_lines(empty.get()).empty());
