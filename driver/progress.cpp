@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "driver/tovrel.h"
+#include "support/util.h"
 
 namespace {
 
@@ -36,21 +37,6 @@ double now_seconds()
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-// Writes all of text to fd; false on a write error.
-bool write_all(int fd, const char *text, size_t size)
-{
-    while (size > 0) {
-        ssize_t n = write(fd, text, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        text += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 void erase_line()

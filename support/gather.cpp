@@ -9,6 +9,8 @@
 
 #include <unistd.h>
 
+#include "support/util.h"
+
 namespace {
 
 constexpr size_t gather_capacity = 1 << 16;
@@ -18,27 +20,11 @@ char kept[gather_capacity];
 volatile sig_atomic_t kept_len = 0;
 bool gathering = false;
 
-// Writes all len bytes of buf to standard error, going on after an interruption; gives up
-// silently on an error (there is nowhere left to report it).
-bool write_stderr(const char *buf, size_t len)
-{
-    while (len > 0) {
-        ssize_t n = write(STDERR_FILENO, buf, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        buf += n;
-        len -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The write function of the stream that replaces stderr: the kept texts first.
 ssize_t write_after_kept(void *, const char *buf, size_t size)
 {
     flush_gathered();
-    return write_stderr(buf, size) ? static_cast<ssize_t>(size) : -1;
+    return write_all(STDERR_FILENO, buf, size) ? static_cast<ssize_t>(size) : -1;
 }
 
 void flush_at_exit()
@@ -75,7 +61,7 @@ void gather_text(const char *text)
     if (static_cast<size_t>(kept_len) + len > gather_capacity)
         flush_gathered();
     if (len > gather_capacity) {
-        write_stderr(text, len);
+        write_all(STDERR_FILENO, text, len);
         return;
     }
     std::copy(text, text + len, kept + kept_len); // bytes, not a C string
@@ -88,5 +74,5 @@ void flush_gathered()
     if (len == 0)
         return;
     kept_len = 0;
-    write_stderr(kept, len);
+    write_all(STDERR_FILENO, kept, len);
 }

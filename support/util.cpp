@@ -1,9 +1,12 @@
 #include "support/util.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <unistd.h>
 
 static void (*out_of_memory_hook)() = nullptr;
 
@@ -62,4 +65,18 @@ std::string strprintf(const char *fmt, ...)
     }
     va_end(ap);
     return text;
+}
+
+bool write_all(int fd, const char *text, size_t size)
+{
+    while (size > 0) {
+        ssize_t n = write(fd, text, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        text += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
 }

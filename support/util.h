@@ -26,6 +26,10 @@ inline char to_lower_ascii(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Writes all size bytes of text to the descriptor fd, going on after an interruption or a
+// short write. Returns false on a write error. Safe in a signal handler.
+bool write_all(int fd, const char *text, size_t size);
+
 // Returns the formatted text, whatever its length.
 [[gnu::format(printf, 1, 2)]] std::string strprintf(const char *fmt, ...);
 
