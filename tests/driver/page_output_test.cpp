@@ -54,7 +54,7 @@ TEST(PageOutput, InterruptedBatchLeavesOnlyWholePages)
             make_site(box);
             write_file(box.site + "/include/include.txt", library);
             for (int i = 0; i < 40; i++) {
-                std::string name = "p" + std::to_string(i / 10) + std::to_string(i % 10);
+                std::string name = std::to_string(100 + i).replace(0, 1, "p");
                 write_file(box.site + "/in/" + name + ".html", page_text);
                 if (i % 2 == 0)
                     write_file(box.site + "/out/" + name + ".html", "earlier page\n");
