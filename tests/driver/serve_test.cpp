@@ -54,14 +54,23 @@ bool has_header(const HttpReply &r, const std::string &line)
 
 } // namespace
 
-TEST(PreviewServer, ServesFilesBelowTheOutputDirectoryAsTheyAre)
-{
-    if (!preview_built)
-        GTEST_SKIP() << "this build has no preview server";
+// A site served by tovrel -p 0 -w for the length of one test.
+class ServedSite : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        if (!preview_built)
+            GTEST_SKIP() << "this build has no preview server";
+        port = serve_site(box, &w);
+        ASSERT_GT(port, 0) << w.out() << w.err();
+    }
     Sandbox box;
     Watcher w;
-    int port = serve_site(box, &w);
-    ASSERT_GT(port, 0) << w.out() << w.err();
+    int port = 0;
+};
+
+TEST_F(ServedSite, ServesFilesBelowTheOutputDirectoryAsTheyAre)
+{
     EXPECT_NE(w.out().find(", serving out at http://127.0.0.1:" + std::to_string(port) + "/\n"),
               std::string::npos);
 
@@ -89,14 +98,8 @@ TEST(PreviewServer, ServesFilesBelowTheOutputDirectoryAsTheyAre)
     EXPECT_EQ(w.stop(SIGTERM), 0);
 }
 
-TEST(PreviewServer, RefusesWhatIsNotAFileOfTheSiteAndOtherMethods)
+TEST_F(ServedSite, RefusesWhatIsNotAFileOfTheSiteAndOtherMethods)
 {
-    if (!preview_built)
-        GTEST_SKIP() << "this build has no preview server";
-    Sandbox box;
-    Watcher w;
-    int port = serve_site(box, &w);
-    ASSERT_GT(port, 0) << w.out() << w.err();
     const char *refused[] = {
         "/../secret.html",
         "/%2e%2e/secret.html",
@@ -120,14 +123,8 @@ TEST(PreviewServer, RefusesWhatIsNotAFileOfTheSiteAndOtherMethods)
     EXPECT_EQ(w.stop(SIGTERM), 0);
 }
 
-TEST(PreviewServer, PageEditSendsAChangeEvent)
+TEST_F(ServedSite, PageEditSendsAChangeEvent)
 {
-    if (!preview_built)
-        GTEST_SKIP() << "this build has no preview server";
-    Sandbox box;
-    Watcher w;
-    int port = serve_site(box, &w);
-    ASSERT_GT(port, 0) << w.out() << w.err();
     int fd = connect_local(port);
     ASSERT_GE(fd, 0);
     std::string request = "GET /.tovrel/reload HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
