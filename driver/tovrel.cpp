@@ -38,7 +38,12 @@ void report_driver_failure(const char *fmt, ...)
 
 int run_status()
 {
-    return failures > 0 || inc_failures() > 0 ? 2 : 0;
+    return failures_reported() > 0 ? 2 : 0;
+}
+
+int failures_reported()
+{
+    return failures + inc_failures();
 }
 
 int flush_standard_output(int status)
@@ -162,6 +167,7 @@ PageResult write_held_page(FILE *outf, const std::string &data, const char *name
 // reported here.
 void build_opened_page(PageInput *in, const std::string &name)
 {
+    int failures_before = failures_reported();
     PageOutput out;
     if (!open_page_output(in->st, in->path, page_path(outdir, name.c_str()), &out))
         return;
@@ -172,7 +178,7 @@ void build_opened_page(PageInput *in, const std::string &name)
         result = PAGE_UNREADABLE;
     // An empty page file is a failure, but an empty page is made where none stood.
     if (result == PAGE_WRITTEN || (result == PAGE_EMPTY && !out.replaces)) {
-        finish_page_output(&out);
+        finish_page_output(&out, failures_reported() == failures_before);
         return;
     }
     if (result == PAGE_CR_ONLY)

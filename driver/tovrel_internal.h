@@ -16,4 +16,8 @@ std::string page_path(const std::string &dir, const char *name);
 // is then 2).
 [[gnu::format(printf, 1, 2)]] void report_driver_failure(const char *fmt, ...);
 
+// The failures reported so far, the driver's and the engine's: a page whose build adds one is
+// never taken as unchanged.
+int failures_reported();
+
 #endif
