@@ -68,6 +68,7 @@ void build_pages(bool outdated_only)
         dirs.out = open(with_subdir(outdir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
     begin_progress(names.get());
+    BatchGathering gathering;
     for (int i = 0; i < names->nitems; ++i) {
         char *name = names->item[i];
         char *suffix = std::strstr(name, ".html");

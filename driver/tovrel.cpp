@@ -8,6 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "driver/page_input.h"
 #include "driver/page_output.h"
 #include "driver/tovrel_internal.h"
@@ -24,7 +27,8 @@ std::string subdir;
 std::string sitename;
 
 namespace {
-int failures = 0; // reported by report_driver_failure
+int failures = 0;               // reported by report_driver_failure
+bool gathered_by_batch = false; // a batch writes the gathered announcements, not each page
 } // namespace
 
 void report_driver_failure(const char *fmt, ...)
@@ -191,11 +195,13 @@ void build_opened_page(PageInput *in, const std::string &name)
     abandon_page_output(&out);
 }
 
-// Writes what the page gathered for standard error when its build ends, however it ends.
+// Writes what the page gathered for standard error when its build ends, however it ends,
+// unless a batch writes it.
 struct GatheredFlush {
     ~GatheredFlush()
     {
-        flush_gathered();
+        if (!gathered_by_batch)
+            flush_gathered();
     }
 };
 
@@ -225,6 +231,21 @@ void tovrel(const char *fname)
     }
     build_opened_page(&in, name);
     close_page_input(&in);
+}
+
+BatchGathering::BatchGathering()
+{
+    // Only where standard output is another file: on a shared one, what a page writes there
+    // must not get ahead of the announcements of the pages before it.
+    struct stat out, err;
+    gathered_by_batch = fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
+                        (out.st_dev != err.st_dev || out.st_ino != err.st_ino);
+}
+
+BatchGathering::~BatchGathering()
+{
+    gathered_by_batch = false;
+    flush_gathered();
 }
 
 int check_dir()

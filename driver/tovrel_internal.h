@@ -20,4 +20,14 @@ std::string page_path(const std::string &dir, const char *name);
 // never taken as unchanged.
 int failures_reported();
 
+// While one lives, the announcements the pages gather for standard error (support/gather.h)
+// are written when the buffer fills, before any other message, and when it dies, rather than
+// after each page: a batch then spares a write per page.
+struct BatchGathering {
+    BatchGathering();
+    ~BatchGathering();
+    BatchGathering(const BatchGathering &) = delete;
+    BatchGathering &operator=(const BatchGathering &) = delete;
+};
+
 #endif
