@@ -147,15 +147,30 @@ int create_page_file(PageOutput *out, mode_t mode)
     return -1;
 }
 
-// Gives the new file fd the group of the page it replaces, and its owner when the program
-// runs as root, where the system allows and they differ; a refusal leaves the file as created.
-void keep_owner(int fd, const struct stat &old)
+// The group a file created in dir gets: the directory's own where it has the set-group-ID
+// bit, else the process's. The directory is looked at once for all the pages written in it.
+gid_t new_file_group(const std::string &dir)
+{
+    static std::string known_dir;
+    static gid_t known_group;
+    if (dir != known_dir) {
+        struct stat st;
+        known_group = stat(dir.c_str(), &st) == 0 && (st.st_mode & S_ISGID) ? st.st_gid : getegid();
+        known_dir = dir;
+    }
+    return known_group;
+}
+
+// Gives the new file fd of the page at path the group of the page it replaces, and its owner
+// when the program runs as root, where the system allows and they differ; a refusal leaves
+// the file as created.
+void keep_owner(int fd, const std::string &path, const struct stat &old)
 {
     static const uid_t euid = geteuid();
-    static const gid_t egid = getegid();
-    if (euid == 0 && (old.st_uid != euid || old.st_gid != egid))
+    bool same_group = old.st_gid == new_file_group(dir_of(path));
+    if (euid == 0 && (old.st_uid != euid || !same_group))
         (void)fchown(fd, old.st_uid, old.st_gid);
-    else if (euid != 0 && old.st_gid != egid)
+    else if (euid != 0 && !same_group)
         (void)fchown(fd, static_cast<uid_t>(-1), old.st_gid);
 }
 
@@ -169,7 +184,7 @@ bool create_page_output(PageOutput *out, mode_t mode, const struct stat *old)
     if (out->fd < 0)
         return false;
     if (old != nullptr)
-        keep_owner(out->fd, *old);
+        keep_owner(out->fd, out->path, *old);
     // The umask may have taken bits that mode asks for, and a change of owner the set-id
     // bits; only then is a chmod needed.
     if ((mode & (creation_mask | 07000)) != 0 && fchmod(out->fd, mode) != 0) {

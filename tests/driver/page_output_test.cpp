@@ -17,23 +17,32 @@
 
 TEST(PageOutput, ReplacedPageKeepsOwnerAndGroup)
 {
+    // Also in a directory whose set-group-ID bit gives new files its own group: the page
+    // that had root's group keeps it.
     Sandbox box;
     if (geteuid() != 0)
         GTEST_SKIP() << "only root can give a test file another owner";
     make_site(box);
-    write_file(box.site + "/in/a.html", "A\n\nbody\n");
-    write_file(box.site + "/out/a.html", "old\n");
-    std::string out = box.site + "/out/a.html";
-    ASSERT_EQ(chown(out.c_str(), 1234, 5678), 0);
-    ASSERT_EQ(chmod(out.c_str(), 0640), 0);
-    RunResult r = run_tovrel(box, {"a"});
+    const std::string dir = box.site + "/out";
+    ASSERT_EQ(chown(dir.c_str(), 0, 4321), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 02775), 0);
+    for (const char *name : {"a", "b"}) {
+        write_file(box.site + "/in/" + name + ".html", std::string(name) + "\n\nbody\n");
+        write_file(dir + "/" + name + ".html", "old\n");
+    }
+    ASSERT_EQ(chown((dir + "/a.html").c_str(), 1234, 5678), 0);
+    ASSERT_EQ(chown((dir + "/b.html").c_str(), 0, 0), 0);
+    ASSERT_EQ(chmod((dir + "/a.html").c_str(), 0640), 0);
+    RunResult r = run_tovrel(box, {"a", "b"});
     EXPECT_EQ(r.err, "");
     struct stat st;
-    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    ASSERT_EQ(stat((dir + "/a.html").c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 1234u);
     EXPECT_EQ(st.st_gid, 5678u);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(read_file(out), framed_page("A", "", "body\n"));
+    EXPECT_EQ(read_file(dir + "/a.html"), framed_page("a", "", "body\n"));
+    ASSERT_EQ(stat((dir + "/b.html").c_str(), &st), 0);
+    EXPECT_EQ(st.st_gid, 0u);
 }
 
 namespace {
