@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "driver/page_writer.h"
 #include "driver/progress.h"
 #include "driver/tovrel.h"
 #include "driver/tovrel_internal.h"
@@ -75,6 +76,7 @@ void build_pages(bool outdated_only)
         if (suffix == nullptr)
             continue;
         *suffix = '\0';
+        wait_for_page_at(page_path(outdir, name)); // the same page twice: the first in place
         if (!outdated_only || page_is_current(dirs, name) == 0)
             tovrel(name);
         step_progress();

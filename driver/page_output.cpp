@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "driver/page_writer.h"
 #include "driver/signals.h"
 #include "driver/tovrel.h"
 #include "driver/tovrel_internal.h"
@@ -133,6 +134,7 @@ int create_page_file(PageOutput *out, mode_t mode)
         if (fd >= 0)
             return fd;
     }
+    settle_page_writer(); // its hidden names and this one share the clean-up on a signal
     for (int tries = 0; tries < 1000; tries++) {
         next_hidden_name(&out->temp, out->path);
         int fd = open(out->temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
@@ -253,23 +255,23 @@ bool read_exactly(int fd, size_t size, std::string *data)
     return true;
 }
 
-// True when the page held is byte for byte the page in place, which was then given the
-// time of now as its modification time: the page is up to date without a write. Only a
-// regular file with one link (the very file lstat saw) qualifies.
-bool touch_if_unchanged(const PageOutput *out)
+// True when bytes are byte for byte the page in place, which was then given the time of now
+// as its modification time: the page is up to date without a write. Only a regular file with
+// one link (the very file lstat saw) qualifies.
+bool touch_if_unchanged(const PageOutput &out, const std::string &bytes)
 {
-    const struct stat &old = out->old;
-    if (!out->replaces || !S_ISREG(old.st_mode) || old.st_nlink != 1 ||
-        static_cast<size_t>(old.st_size) != held.bytes.size())
+    const struct stat &old = out.old;
+    if (!out.replaces || !S_ISREG(old.st_mode) || old.st_nlink != 1 ||
+        static_cast<size_t>(old.st_size) != bytes.size())
         return false;
-    int fd = open(out->path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int fd = open(out.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    static std::string existing; // kept for the next page
+    thread_local std::string existing; // kept for the next page
     struct stat now;
     bool same = fstat(fd, &now) == 0 && now.st_dev == old.st_dev && now.st_ino == old.st_ino &&
                 now.st_nlink == 1 && now.st_size == old.st_size &&
-                read_exactly(fd, held.bytes.size(), &existing) && existing == held.bytes;
+                read_exactly(fd, bytes.size(), &existing) && existing == bytes;
     static const struct timespec modified_now[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
     same = same && futimens(fd, modified_now) == 0;
     close(fd);
@@ -285,10 +287,18 @@ void drop_page_file(PageOutput *out)
         close(out->fd);
     out->fd = -1;
     discard_temp(out);
-    end_held();
 }
 
 } // namespace
+
+void reuse_page_bytes(std::string *bytes)
+{
+    // A large page's memory is not kept.
+    if (held.bytes.capacity() == 0 && bytes->capacity() <= (1u << 20)) {
+        bytes->clear();
+        held.bytes.swap(*bytes);
+    }
+}
 
 bool open_page_output(const struct stat &in_st, const std::string &inpath,
                       const std::string &outpath, PageOutput *out)
@@ -315,25 +325,44 @@ void abandon_page_output(PageOutput *out)
 {
     __fpurge(out->fp);
     drop_page_file(out);
+    end_held();
 }
 
 void finish_page_output(PageOutput *out, bool may_keep)
 {
-    bool ok = std::fflush(out->fp) == 0 && std::ferror(out->fp) == 0;
-    if (ok && !held.spilled && may_keep && touch_if_unchanged(out)) {
+    if (std::fflush(out->fp) != 0 || std::ferror(out->fp) != 0) {
+        report_driver_failure("%s: Can't write output file (%s)!\n", Prog.c_str(),
+                              out->path.c_str());
         drop_page_file(out);
+        end_held();
         return;
     }
-    ok = ok && (held.spilled || write_all(out->fd, held.bytes.data(), held.bytes.size()));
+    FinishedPage page{std::move(*out), {}, held.spilled, may_keep};
+    page.bytes.swap(held.bytes);
+    end_held();
+    if (hand_to_page_writer(&page))
+        return;
+    if (!complete_page(&page))
+        report_driver_failure("%s: Can't write output file (%s)!\n", Prog.c_str(),
+                              page.out.path.c_str());
+    reuse_page_bytes(&page.bytes);
+}
+
+bool complete_page(FinishedPage *page)
+{
+    PageOutput *out = &page->out;
+    if (!page->spilled && page->may_keep && touch_if_unchanged(*out, page->bytes)) {
+        drop_page_file(out);
+        return true;
+    }
+    bool ok = page->spilled || write_all(out->fd, page->bytes.data(), page->bytes.size());
     if (ok)
         ok = out->temp.empty() ? name_page_file(out, out->fd)
                                : std::rename(out->temp.c_str(), out->path.c_str()) == 0;
     if (ok) {
         set_cleanup_file(nullptr);
         out->temp.clear(); // renamed: the name is the page's now
-        drop_page_file(out);
-        return;
     }
-    report_driver_failure("%s: Can't write output file (%s)!\n", Prog.c_str(), out->path.c_str());
     drop_page_file(out);
+    return ok;
 }

@@ -13,6 +13,7 @@
 
 #include "driver/page_input.h"
 #include "driver/page_output.h"
+#include "driver/page_writer.h"
 #include "driver/tovrel_internal.h"
 #include "engine/bld_html.h"
 #include "support/gather.h"
@@ -37,6 +38,11 @@ void report_driver_failure(const char *fmt, ...)
     va_start(ap, fmt);
     std::vfprintf(stderr, fmt, ap);
     va_end(ap);
+    failures++;
+}
+
+void count_driver_failure()
+{
     failures++;
 }
 
@@ -225,7 +231,13 @@ void tovrel(const char *fname)
     name.resize(std::min(name.find(".html"), name.size()));
     PageInput in;
     in.path = page_path(indir, name.c_str());
-    if (!open_page_input(&in)) {
+    bool opened = open_page_input(&in);
+    // A page file that leads to the page the writer is putting in place is read once it is.
+    if (wait_for_page_file(opened ? &in.st : nullptr)) {
+        close_page_input(&in);
+        opened = open_page_input(&in);
+    }
+    if (!opened) {
         report_driver_failure("%s: Can't open input file (%s)!\n", Prog.c_str(), in.path.c_str());
         return;
     }
@@ -240,10 +252,13 @@ BatchGathering::BatchGathering()
     struct stat out, err;
     gathered_by_batch = fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
                         (out.st_dev != err.st_dev || out.st_ino != err.st_ino);
+    if (gathered_by_batch)
+        start_page_writer();
 }
 
 BatchGathering::~BatchGathering()
 {
+    stop_page_writer();
     gathered_by_batch = false;
     flush_gathered();
 }

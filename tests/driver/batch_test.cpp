@@ -84,6 +84,8 @@ TEST(BuildUpdated, RebuildsOnlyMissingOrOlderPages)
         }
     }
     ASSERT_EQ(symlink("nothing", (box.site + "/in/dangling.html").c_str()), 0);
+    // Listed after older.html, it names the same page, which is then up to date.
+    write_file(box.site + "/in/older.html.bak", "older\n");
     RunResult r = run_tovrel(box, {"-v", "1", "-u"});
     EXPECT_EQ(r.out, "Building page none ...\nBuilding page older ...\nBuilding page within ...\n"
                      "tovrel: Terminating\n");
@@ -125,4 +127,22 @@ TEST(BuildUpdated, MissingOrUnreadableOutputDirectoryMeansEveryPageIsOutOfDate)
     EXPECT_EQ(without_traces(r.err), "");
     EXPECT_EQ(read_file(box.site + "/out/a.html"), "old\n");
     EXPECT_EQ(read_file(box.site + "/out/b.html"), framed_page("b", "", ""));
+}
+
+TEST(BuildAll, APageFileLeadingToAPageBuiltBeforeItReadsItAsBuilt)
+{
+    // b.html leads to the page a.html becomes, first where none stood, then where an earlier
+    // one is replaced: the batch builds b from the new page, as a build of b alone does.
+    Sandbox box;
+    make_site(box);
+    ASSERT_EQ(symlink("../out/a.html", (box.site + "/in/b.html").c_str()), 0);
+    for (const char *text : {"A\n\nfirst\n", "A2\n\nsecond\n"}) {
+        write_file(box.site + "/in/a.html", text);
+        RunResult r = run_tovrel(box, {"-a"});
+        EXPECT_EQ(r.err, "");
+        std::string batch = read_file(box.site + "/out/b.html");
+        EXPECT_NE(batch.find(text + 3), std::string::npos) << batch;
+        run_tovrel(box, {"b"});
+        EXPECT_EQ(read_file(box.site + "/out/b.html"), batch);
+    }
 }
