@@ -128,6 +128,7 @@ void settle()
         job.page = FinishedPage();
     }
     std::vector<const char *> texts;
+    texts.reserve(messages.size());
     for (const std::string &message : messages)
         texts.push_back(message.c_str());
     release_gathered(texts.size(), at.data(), texts.data());
