@@ -122,6 +122,33 @@ std::unordered_map<std::string_view, int, NocaseHash, NocaseEqual> macro_slots;
 // The parsed form of the body at each position of incs.
 std::vector<ParsedBody *> parsed_slots;
 
+// The position in incs where a name was found last, by a few bytes of the name: a page names
+// the same few macros again and again, and a look here, checked against the key, costs less
+// than hashing the name. A stale entry fails the check (or is -1), so only index_macro_slots
+// needs to forget them.
+int recent_slots[256];
+
+int &recent_slot(const char *name, size_t len)
+{
+    unsigned first = static_cast<unsigned char>(to_lower_ascii(name[0]));
+    unsigned last = len ? static_cast<unsigned char>(to_lower_ascii(name[len - 1])) : 0;
+    return recent_slots[(len * 131 + first * 31 + last) & 255];
+}
+
+void forget_recent_slots()
+{
+    std::fill(std::begin(recent_slots), std::end(recent_slots), -1);
+}
+
+// True when name spells the lower-cased key, ignoring the case of 'A' to 'Z'.
+bool names_macro(const char *name, const char *key)
+{
+    size_t i = 0;
+    while (key[i] != '\0' && key[i] == to_lower_ascii(name[i]))
+        i++;
+    return key[i] == '\0' && name[i] == '\0';
+}
+
 // The parsed form of every body in incs and pending_macros, made as each is stored and
 // dropped with it. The map owns them, so they are freed with it when the process ends, too.
 using ParsedPtr = std::unique_ptr<ParsedBody, void (*)(ParsedBody *)>;
@@ -135,6 +162,7 @@ ParsedBody *parsed_form(const ProdAlphaList *body)
 
 void index_macro_slots()
 {
+    forget_recent_slots();
     macro_slots.clear();
     parsed_slots.clear();
     for (int i = 0; incs && i < incs->nitems; i++) {
@@ -270,21 +298,21 @@ int find_inc(const char *name)
 {
     if (!name)
         return -1;
-    auto it = macro_slots.find(name);
-    return it == macro_slots.end() ? -1 : it->second;
+    size_t len = std::strlen(name);
+    int &cached = recent_slot(name, len);
+    if (incs && cached >= 0 && cached < incs->nitems && names_macro(name, incs->key[cached]))
+        return cached;
+    auto it = macro_slots.find(std::string_view(name, len));
+    if (it == macro_slots.end())
+        return -1;
+    return cached = it->second;
 }
 
 int find_inc_hinted(const char *name, int *hint)
 {
     int pos = *hint;
-    if (name && incs && pos >= 0 && pos < incs->nitems) {
-        const char *key = incs->key[pos];
-        size_t i = 0;
-        while (key[i] != '\0' && key[i] == to_lower_ascii(name[i]))
-            i++;
-        if (key[i] == '\0' && name[i] == '\0')
-            return pos;
-    }
+    if (name && incs && pos >= 0 && pos < incs->nitems && names_macro(name, incs->key[pos]))
+        return pos;
     return *hint = find_inc(name);
 }
 
@@ -296,6 +324,7 @@ ParsedBody *parsed_at(int pos)
 
 void free_macros()
 {
+    forget_recent_slots();
     macro_slots.clear();
     parsed_slots.clear();
     parsed_bodies.clear();
