@@ -166,12 +166,18 @@ void check_swallowed(const char *name, int line);
 // Reports fault located (called by inc_failure in check mode).
 void check_fault(IncFault fault, const char *subject);
 
-// Finds the variable name like get_val, trying first the slot *hint names (where the store
-// had it at the caller's last look) and then updating *hint; a hint of -1 means none. Most
-// names are asked for again and again from the same place, so this spares the search.
-const char *get_val_hinted(const char *name, int *hint);
+// Where a caller found a variable last: its slot in vars, good while the store has not been
+// cleared since (the generation tells). Slots never move otherwise, so a hint that is still
+// good needs no comparison of names. Most names are asked for again and again from the same
+// place, so this spares the search.
+struct VarHint {
+    int slot = -1; // -1: none
+    unsigned generation = 0;
+};
+// Finds the variable name like get_val, trying the slot *hint names first, and updates *hint.
+const char *get_val_hinted(const char *name, VarHint *hint);
 // store_var with a hint, as get_val_hinted.
-void store_var_hinted(const char *name, const char *value, int *hint);
+void store_var_hinted(const char *name, const char *value, VarHint *hint);
 
 // Parsed macro bodies (inc_body.cpp). A body parsed when the library is loaded: its lines
 // cut into text, include, exec and evaluated lines, each knowing the index of its source

@@ -26,7 +26,7 @@ struct Piece {
     std::string name;
     bool is_arg = false; // a name that begins with a digit: an argument
     int arg = 0;         // its number, -1 beyond any argument count
-    int var_hint = -1;   // for a variable: where the store last had it
+    VarHint var_hint;    // for a variable: where the store last had it
 };
 
 enum LineKind {

@@ -61,6 +61,36 @@ void resolve_reference(std::string *out, const std::string &name, int nargs, cha
     out->append(value, len);
 }
 
+// Drops the memory of a work string that held a rare huge text.
+void release_if_huge(std::string *work)
+{
+    if (work->capacity() > 65536)
+        std::string().swap(*work);
+}
+
+// Sets *out to str (null: "") with every $[name] reference resolved, counted as evaluated for
+// the page. Not reentrant: one work string serves every name.
+void eval_into(std::string *out, const char *str, int nargs, char **args)
+{
+    static std::string name;
+    out->clear();
+    const char *p = str ? str : "";
+    while (*p) {
+        const char *ref = std::strstr(p, "$[");
+        if (!ref) {
+            out->append(p);
+            break;
+        }
+        out->append(p, ref);
+        const char *start = ref + 2;
+        const char *end = std::strchr(start, ']');
+        name.assign(start, end ? end : start + std::strlen(start));
+        resolve_reference(out, name, nargs, args);
+        p = end ? end + 1 : start + name.size();
+    }
+    count_page_evaluated(out->size());
+}
+
 // True when str holds "$[" (strstr costs more on the short texts of conditions).
 bool has_reference(const char *str)
 {
@@ -88,6 +118,16 @@ int cut_condition(char *text, char *fld[5])
     return 0;
 }
 
+// The value of a condition's field: the field itself, or, when it holds a reference, its
+// evaluated copy in *work.
+const char *field_value(const char *field, std::string *work, int nargs, char **args)
+{
+    if (!has_reference(field))
+        return field;
+    eval_into(work, field, nargs, args);
+    return work->c_str();
+}
+
 // Writes prefix and the decimal n into buf (which holds 32) as a C string; snprintf's
 // format parsing shows in every include otherwise.
 const char *numbered_name(char *buf, const char *prefix, int n)
@@ -105,8 +145,8 @@ const char *numbered_name(char *buf, const char *prefix, int n)
 void publish_args(int nargs, char **args)
 {
     // Where the store had each name last time: these are set for every include.
-    static int arg_hints[max_include_fields];
-    static int nargs_hint = -1;
+    static VarHint arg_hints[max_include_fields];
+    static VarHint nargs_hint;
     static char names[max_include_fields][32]; // "arg1" and on, written once
     if (names[1][0] == '\0')
         for (int n = 1; n < max_include_fields; n++)
@@ -155,31 +195,11 @@ bool within_limits(const char *name)
 
 char *evalstr(const char *str, int nargs, char **args)
 {
-    if (!str)
-        str = "";
-    // Not reentrant, so one pair of work strings serves every call without allocating.
-    static std::string out;
-    static std::string name;
-    out.clear();
-    const char *p = str;
-    while (*p) {
-        const char *ref = std::strstr(p, "$[");
-        if (!ref) {
-            out.append(p);
-            break;
-        }
-        out.append(p, ref);
-        const char *start = ref + 2;
-        const char *end = std::strchr(start, ']');
-        name.assign(start, end ? end : start + std::strlen(start));
-        resolve_reference(&out, name, nargs, args);
-        p = end ? end + 1 : start + name.size();
-    }
-    count_page_evaluated(out.size());
+    static std::string out; // not reentrant, so one work string serves every call
+    eval_into(&out, str, nargs, args);
     char *result = static_cast<char *>(xmalloc(out.size() + 1));
     std::memcpy(result, out.c_str(), out.size() + 1);
-    if (out.capacity() > 65536) // a rare huge text: do not hold on to its memory
-        std::string().swap(out);
+    release_if_huge(&out);
     return result;
 }
 
@@ -201,7 +221,8 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
 {
     if (!str)
         return 1;
-    trace(TRACE_EXPAND, "do_if(%s)\n", str);
+    if (tracing(TRACE_EXPAND))
+        trace(TRACE_EXPAND, "do_if(%s)\n", str);
     char local[256];
     std::string heap;
     char *copy = copy_text(str, std::strlen(str), local, sizeof local, &heap);
@@ -209,35 +230,34 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
     if (int missing = cut_condition(copy, fld))
         return missing;
 
-    // A field without a reference is used as it stands; the others are evaluated copies.
-    char *evaluated[5] = {};
-    auto value = [&](int i) -> const char * {
-        if (has_reference(fld[i]))
-            evaluated[i] = evalstr(fld[i], nargs, args);
-        return evaluated[i] ? evaluated[i] : fld[i];
-    };
-    const char *s1 = value(0);
-    const char *s2 = value(2);
-    const char *t = value(3);
-    const char *f = value(4);
+    // A field without a reference is used as it stands; the others are evaluated into work
+    // strings, which serve every condition (no condition starts another).
+    static std::string work[4];
+    const char *s1 = field_value(fld[0], &work[0], nargs, args);
+    const char *s2 = field_value(fld[2], &work[1], nargs, args);
+    const char *t = field_value(fld[3], &work[2], nargs, args);
+    const char *f = field_value(fld[4], &work[3], nargs, args);
     int rval = evalrelop(fld[1]);
-    trace(TRACE_EXPAND, "do_if: str1=%s, str2=%s, s1=%s, s2=%s, t=%s, f=%s, rval=%d\n", fld[0],
-          fld[2], s1, s2, t, f, rval);
+    if (tracing(TRACE_EXPAND))
+        trace(TRACE_EXPAND, "do_if: str1=%s, str2=%s, s1=%s, s2=%s, t=%s, f=%s, rval=%d\n", fld[0],
+              fld[2], s1, s2, t, f, rval);
     int cmp = std::strcmp(s1, s2); // compares bytes as unsigned char
     bool holds = (cmp < 0 && (rval & 4)) || (cmp == 0 && (rval & 2)) || (cmp > 0 && (rval & 1));
     const char *chosen = holds ? t : f;
-    count_page_output(std::strlen(chosen));
-    std::fputs(chosen, fp ? fp : stdout);
+    size_t len = std::strlen(chosen);
+    count_page_output(len);
+    fwrite_unlocked(chosen, 1, len, fp ? fp : stdout);
     if (inc_state.checking)
-        check_text(chosen, std::strlen(chosen));
-    for (char *field : evaluated)
-        std::free(field);
+        check_text(chosen, len);
+    for (std::string &field : work)
+        release_if_huge(&field);
     return 0;
 }
 
 void do_exec(FILE *fp, const char *str, int nargs, char **args)
 {
-    trace(TRACE_ALL, "do_exec:%s.\n", str);
+    if (tracing(TRACE_ALL))
+        trace(TRACE_ALL, "do_exec:%s.\n", str);
     const char *bar = std::strchr(str, '|');
     size_t wordlen = bar ? static_cast<size_t>(bar - str) : std::strlen(str);
     const char *rest = bar ? bar + 1 : "";
@@ -247,7 +267,8 @@ void do_exec(FILE *fp, const char *str, int nargs, char **args)
         do_clear();
     } else if (equals_nocase(str, wordlen, "if")) {
         int result = do_if(fp, rest, nargs, args);
-        trace(TRACE_ALL, "do_if returned %d\n", result);
+        if (tracing(TRACE_ALL))
+            trace(TRACE_ALL, "do_if returned %d\n", result);
     } else {
         inc_failure(FAULT_COMMAND, str);
     }

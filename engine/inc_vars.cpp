@@ -42,12 +42,32 @@ void note_origin(int slot)
     origins[static_cast<size_t>(slot)] = {check_page_number(), *check_here()};
 }
 
+// The slot where a name was found last, by a few bytes of the name, checked against the key
+// before use: most names are looked up again and again, and this costs less than hashing.
+int recent_slots[256];
+
+int &recent_slot(const char *name, size_t len)
+{
+    unsigned first = static_cast<unsigned char>(name[0]);
+    unsigned last = len ? static_cast<unsigned char>(name[len - 1]) : 0;
+    return recent_slots[(len * 131 + first * 31 + last) & 255];
+}
+
 // Slot of the variable name in vars, or -1.
 int find_var(const char *name)
 {
-    auto it = var_slots.find(name);
-    return it == var_slots.end() ? -1 : it->second;
+    size_t len = std::strlen(name);
+    int &cached = recent_slot(name, len);
+    if (vars && cached < vars->nitems && std::strcmp(vars->key[cached], name) == 0)
+        return cached;
+    auto it = var_slots.find(std::string_view(name, len));
+    if (it == var_slots.end())
+        return -1;
+    return cached = it->second;
 }
+
+// Counts the clearings of the store, so a VarHint knows whether its slot still holds its name.
+unsigned store_generation = 1;
 
 // Beside each slot of vars: the size of the buffer its value lives in, and that buffer while
 // the variable is blank (the store's item is null then). A variable set again and again, as
@@ -76,21 +96,21 @@ void append_var(char *key, char *val)
     var_slots.emplace(key, slot);
 }
 
-// Gives the variable in slot pos the value (null or empty: blank); value stays the caller's.
-// An old value at least as long, and not much longer, is overwritten in place: the arguments
-// of every include are set this way, so this saves an allocation for most of them.
-void replace_var(int pos, const char *value)
+// Traces the change of the variable in slot pos from old to value (len bytes; 0: blank).
+[[gnu::cold, gnu::noinline]] void trace_change(int pos, const char *old, const char *value,
+                                               size_t len)
 {
-    char *old = static_cast<char *>(vars->item[pos]);
-    size_t len = value ? std::strlen(value) : 0;
-    if (tracing(TRACE_ALL)) {
-        const char *shown = len > 0 ? value : nullptr;
-        if (old)
-            trace(TRACE_ALL, "Variable [%s] changed from [%s] to [%s]\n", vars->key[pos], old,
-                  or_null(shown));
-        else
-            trace(TRACE_ALL, "Variable [%s] set to [%s]\n", vars->key[pos], or_null(shown));
-    }
+    const char *shown = len > 0 ? value : nullptr;
+    if (old)
+        trace(TRACE_ALL, "Variable [%s] changed from [%s] to [%s]\n", vars->key[pos], old,
+              or_null(shown));
+    else
+        trace(TRACE_ALL, "Variable [%s] set to [%s]\n", vars->key[pos], or_null(shown));
+}
+
+// replace_var for a value that needs another buffer, or none.
+void move_var(int pos, char *old, const char *value, size_t len)
+{
     ValueRoom &room = rooms[static_cast<size_t>(pos)];
     char *buffer = old ? old : room.blank_buffer.release();
     if (len == 0) { // blank: the buffer waits for the next value
@@ -105,6 +125,22 @@ void replace_var(int pos, const char *value)
     }
     std::memcpy(buffer, value, len + 1);
     vars->item[pos] = buffer;
+}
+
+// Gives the variable in slot pos the value (null or empty: blank); value stays the caller's.
+// An old value at least as long, and not much longer, is overwritten in place: the arguments
+// of every include are set this way, so this saves an allocation for most of them.
+inline void replace_var(int pos, const char *value)
+{
+    char *old = static_cast<char *>(vars->item[pos]);
+    size_t len = value ? std::strlen(value) : 0;
+    if (tracing(TRACE_ALL))
+        trace_change(pos, old, value, len);
+    size_t room = rooms[static_cast<size_t>(pos)].size;
+    if (old && len > 0 && len < room && room <= 2 * len + 64)
+        std::memcpy(old, value, len + 1);
+    else if (old || len > 0) // (a blank staying blank needs nothing)
+        move_var(pos, old, value, len);
 }
 
 } // namespace
@@ -144,6 +180,7 @@ void do_set(const char *str)
 
 void do_clear()
 {
+    store_generation++;
     rooms.clear();
     var_slots.clear();
     origins.clear();
@@ -152,6 +189,7 @@ void do_clear()
 
 void free_vars()
 {
+    store_generation++;
     rooms.clear();
     var_slots.clear();
     origins.clear();
@@ -161,23 +199,23 @@ void free_vars()
 
 namespace {
 
-int find_var_hinted(const char *name, int *hint)
+int find_var_hinted(const char *name, VarHint *hint)
 {
-    int slot = *hint;
-    if (vars && slot >= 0 && slot < vars->nitems && std::strcmp(vars->key[slot], name) == 0)
-        return slot;
-    return *hint = find_var(name);
+    if (hint->generation == store_generation && hint->slot >= 0)
+        return hint->slot;
+    hint->generation = store_generation;
+    return hint->slot = find_var(name);
 }
 
 } // namespace
 
-const char *get_val_hinted(const char *name, int *hint)
+const char *get_val_hinted(const char *name, VarHint *hint)
 {
     int pos = find_var_hinted(name, hint);
     return pos >= 0 ? static_cast<const char *>(vars->item[pos]) : nullptr;
 }
 
-void store_var_hinted(const char *name, const char *value, int *hint)
+void store_var_hinted(const char *name, const char *value, VarHint *hint)
 {
     int pos = find_var_hinted(name, hint);
     if (pos < 0) {
