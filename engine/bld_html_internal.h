@@ -84,6 +84,16 @@ void inc_failure(IncFault fault, const char *subject);
 // Reports a warning on standard error; warnings are not counted.
 [[gnu::format(printf, 1, 2)]] void inc_warning(const char *fmt, ...);
 
+// Page output (inc_output.cpp). Writes len bytes of text to fp, perhaps held back for a while:
+// they reach fp before the outermost engine call returns and before flush_output returns.
+void write_output(FILE *fp, const char *text, size_t len);
+// Writes what is held back; called before the engine writes to a stream itself.
+void flush_output();
+// Every public call that writes output runs between these two; the outermost end_output
+// writes what is held back.
+void begin_output();
+void end_output();
+
 // Counts n bytes written into the page, or evaluated for it; past a bound the page stops.
 void count_page_output(size_t n);
 void count_page_evaluated(size_t n);

@@ -155,7 +155,7 @@ void run_evaluated(FILE *outf, std::string *line, int nargs, char **args, int *h
     } else {
         line->push_back('\n');
         count_page_output(line->size());
-        fwrite_unlocked(line->data(), 1, line->size(), outf);
+        write_output(outf, line->data(), line->size());
     }
 }
 
@@ -165,13 +165,13 @@ void write_text_lines(FILE *outf, const std::string &text)
 {
     if (inc_state.page_output + text.size() <= max_page_output) {
         count_page_output(text.size());
-        fwrite_unlocked(text.data(), 1, text.size(), outf);
+        write_output(outf, text.data(), text.size());
         return;
     }
     for (size_t at = 0; at < text.size() && !inc_state.page_stopped;) {
         size_t len = text.find('\n', at) - at + 1; // every joined line ends in '\n'
         count_page_output(len);
-        fwrite_unlocked(text.data() + at, 1, len, outf);
+        write_output(outf, text.data() + at, len);
         at += len;
     }
 }

@@ -191,33 +191,8 @@ bool within_limits(const char *name)
     return true;
 }
 
-} // namespace
-
-char *evalstr(const char *str, int nargs, char **args)
-{
-    static std::string out; // not reentrant, so one work string serves every call
-    eval_into(&out, str, nargs, args);
-    char *result = static_cast<char *>(xmalloc(out.size() + 1));
-    std::memcpy(result, out.c_str(), out.size() + 1);
-    release_if_huge(&out);
-    return result;
-}
-
-int evalrelop(const char *str)
-{
-    static const struct {
-        char op[3];
-        int code;
-    } ops[] = {{"<", 4}, {"<=", 6}, {"==", 2}, {"=", 2}, {">", 1}, {">=", 3}, {"!=", 5}, {"<>", 5}};
-    if (!str || str[0] == '\0' || (str[1] != '\0' && str[2] != '\0'))
-        return 0; // every operator has one or two characters
-    for (const auto &entry : ops)
-        if (entry.op[0] == str[0] && entry.op[1] == str[1])
-            return entry.code;
-    return 0;
-}
-
-int do_if(FILE *fp, const char *str, int nargs, char **args)
+// do_if's work.
+int run_condition(FILE *fp, const char *str, int nargs, char **args)
 {
     if (!str)
         return 1;
@@ -246,12 +221,98 @@ int do_if(FILE *fp, const char *str, int nargs, char **args)
     const char *chosen = holds ? t : f;
     size_t len = std::strlen(chosen);
     count_page_output(len);
-    fwrite_unlocked(chosen, 1, len, fp ? fp : stdout);
+    write_output(fp ? fp : stdout, chosen, len);
     if (inc_state.checking)
         check_text(chosen, len);
     for (std::string &field : work)
         release_if_huge(&field);
     return 0;
+}
+
+// do_include's work.
+void include_text(FILE *outf, const char *str)
+{
+    if (!str || inc_state.page_stopped)
+        return;
+    if (tracing(TRACE_ALL))
+        trace(TRACE_ALL, "do_include(%s)\n", str);
+    char local[256];
+    std::string heap;
+    char *copy = copy_text(str, std::strcspn(str, "\r\n"), local, sizeof local, &heap);
+    char *args[max_include_fields];
+    int nargs = split_flds(copy, args, '|', 0, max_include_fields);
+    include_fields(outf, copy, nargs, args, nullptr); // the split left the name alone in copy
+}
+
+// process_include's work.
+void expand_lines(FILE *outf, const char *name, ProdAlphaList *body, int nargs, char **args)
+{
+    if (tracing(TRACE_EXPAND)) {
+        trace(TRACE_EXPAND, "process_include(%s), nargs=%d ", or_null(name), nargs);
+        for (int i = 0; args && i < nargs; i++)
+            trace(TRACE_EXPAND, " [%s]", args[i] ? args[i] : "null");
+        trace(TRACE_EXPAND, "\n");
+    }
+    if (!outf)
+        outf = stdout;
+    for (int i = 0; body && i < body->nitems && !inc_state.page_stopped; i++) {
+        if (inc_state.checking)
+            check_body_line(i);
+        const char *stored = body->item[i];
+        // A line without a reference needs no evaluated copy.
+        char *expanded = std::strstr(stored, "$[") ? evalstr(stored, nargs, args) : nullptr;
+        const char *line = expanded ? expanded : stored;
+        if (line[0] == '>' && line[1] == '!') {
+            trace(TRACE_ALL, "Executing: [%s]\n", line);
+            do_exec(outf, line + 2, nargs, args);
+        } else if (line[0] == '>') {
+            trace(TRACE_ALL, "Embedded: [%s]\n", line);
+            do_include(outf, line + 1);
+        } else {
+            trace(TRACE_ALL, "Copy: [%s]\n", line);
+            size_t len = std::strlen(line);
+            count_page_output(len + 1);
+            write_output(outf, line, len);
+            write_output(outf, "\n", 1);
+            if (inc_state.checking)
+                check_text(line, len);
+        }
+        std::free(expanded);
+    }
+}
+
+} // namespace
+
+char *evalstr(const char *str, int nargs, char **args)
+{
+    static std::string out; // not reentrant, so one work string serves every call
+    eval_into(&out, str, nargs, args);
+    char *result = static_cast<char *>(xmalloc(out.size() + 1));
+    std::memcpy(result, out.c_str(), out.size() + 1);
+    release_if_huge(&out);
+    return result;
+}
+
+int evalrelop(const char *str)
+{
+    static const struct {
+        char op[3];
+        int code;
+    } ops[] = {{"<", 4}, {"<=", 6}, {"==", 2}, {"=", 2}, {">", 1}, {">=", 3}, {"!=", 5}, {"<>", 5}};
+    if (!str || str[0] == '\0' || (str[1] != '\0' && str[2] != '\0'))
+        return 0; // every operator has one or two characters
+    for (const auto &entry : ops)
+        if (entry.op[0] == str[0] && entry.op[1] == str[1])
+            return entry.code;
+    return 0;
+}
+
+int do_if(FILE *fp, const char *str, int nargs, char **args)
+{
+    begin_output();
+    int result = run_condition(fp, str, nargs, args);
+    end_output();
+    return result;
 }
 
 void do_exec(FILE *fp, const char *str, int nargs, char **args)
@@ -276,16 +337,9 @@ void do_exec(FILE *fp, const char *str, int nargs, char **args)
 
 void do_include(FILE *outf, const char *str)
 {
-    if (!str || inc_state.page_stopped)
-        return;
-    if (tracing(TRACE_ALL))
-        trace(TRACE_ALL, "do_include(%s)\n", str);
-    char local[256];
-    std::string heap;
-    char *copy = copy_text(str, std::strcspn(str, "\r\n"), local, sizeof local, &heap);
-    char *args[max_include_fields];
-    int nargs = split_flds(copy, args, '|', 0, max_include_fields);
-    include_fields(outf, copy, nargs, args, nullptr); // the split left the name alone in copy
+    begin_output();
+    include_text(outf, str);
+    end_output();
 }
 
 void include_fields(FILE *outf, const char *name, int nargs, char **args, int *hint)
@@ -317,35 +371,7 @@ void include_fields(FILE *outf, const char *name, int nargs, char **args, int *h
 
 void process_include(FILE *outf, const char *name, ProdAlphaList *body, int nargs, char **args)
 {
-    if (tracing(TRACE_EXPAND)) {
-        trace(TRACE_EXPAND, "process_include(%s), nargs=%d ", or_null(name), nargs);
-        for (int i = 0; args && i < nargs; i++)
-            trace(TRACE_EXPAND, " [%s]", args[i] ? args[i] : "null");
-        trace(TRACE_EXPAND, "\n");
-    }
-    if (!outf)
-        outf = stdout;
-    for (int i = 0; body && i < body->nitems && !inc_state.page_stopped; i++) {
-        if (inc_state.checking)
-            check_body_line(i);
-        const char *stored = body->item[i];
-        // A line without a reference needs no evaluated copy.
-        char *expanded = std::strstr(stored, "$[") ? evalstr(stored, nargs, args) : nullptr;
-        const char *line = expanded ? expanded : stored;
-        if (line[0] == '>' && line[1] == '!') {
-            trace(TRACE_ALL, "Executing: [%s]\n", line);
-            do_exec(outf, line + 2, nargs, args);
-        } else if (line[0] == '>') {
-            trace(TRACE_ALL, "Embedded: [%s]\n", line);
-            do_include(outf, line + 1);
-        } else {
-            trace(TRACE_ALL, "Copy: [%s]\n", line);
-            count_page_output(std::strlen(line) + 1);
-            std::fputs(line, outf);
-            std::putc('\n', outf);
-            if (inc_state.checking)
-                check_text(line, std::strlen(line));
-        }
-        std::free(expanded);
-    }
+    begin_output();
+    expand_lines(outf, name, body, nargs, args);
+    end_output();
 }

@@ -265,6 +265,7 @@ int parse_inc(FILE *fp, const char *iname, int *lineno)
 
 void list_macros()
 {
+    flush_output();
     std::fprintf(stderr, "%d macros defined:\n", incs ? incs->nitems : 0);
     for (int i = 0; incs && i < incs->nitems; i++) {
         auto *body = static_cast<const ProdAlphaList *>(incs->item[i]);

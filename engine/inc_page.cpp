@@ -34,6 +34,7 @@ void run_exec_line(FILE *outf, std::string_view text, size_t at)
     if (!inc_state.checking) { // a check says only what is wrong
         static std::string announcement;
         announcement.assign("Executing include (").append(line.c_str() + at).append(")\n");
+        flush_output(); // standard error may be where the page goes
         gather_text(announcement.c_str());
     }
     if (!line.empty() && line.back() == '\n') {
@@ -72,6 +73,13 @@ struct SublinkNotes {
     std::vector<std::string_view> items; // each sub-link line from its first '|' on
 };
 SublinkNotes notes;
+
+void forget_notes()
+{
+    notes.from = nullptr;
+    notes.end = nullptr;
+    notes.items.clear(); // its memory serves the next page
+}
 
 // Notes the line if it is a sub-link line; at is its first byte other than ' ' and '\t'.
 void note_sublink(std::string_view line, size_t at)
@@ -113,7 +121,7 @@ struct TextRun {
 void write_run(FILE *outf, TextRun *run)
 {
     if (run->len > 0)
-        fwrite_unlocked(run->at, 1, run->len, outf);
+        write_output(outf, run->at, run->len);
     run->len = 0;
 }
 
@@ -135,7 +143,7 @@ template <typename Lines> void transform_body(FILE *outf, Lines *lines)
 {
     constexpr bool held = std::is_same_v<Lines, TextLines>;
     bool noting = held && !inc_state.checking; // a check reads the lines again, with their places
-    notes = SublinkNotes();
+    forget_notes();
     if constexpr (held)
         notes.from = lines->at;
     std::string_view line;
@@ -206,12 +214,16 @@ void bld_html(FILE *outf, FILE *inf)
     if (!inf)
         return;
     StreamLines lines{inf, {}};
+    begin_output();
     transform_body(outf ? outf : stdout, &lines);
+    end_output();
 }
 
 void bld_html_text(FILE *outf, TextLines *text)
 {
+    begin_output();
     transform_body(outf ? outf : stdout, text);
+    end_output();
 }
 
 void find_smenu(FILE *outf, FILE *inf)
@@ -220,16 +232,19 @@ void find_smenu(FILE *outf, FILE *inf)
         return;
     std::rewind(inf);
     StreamLines lines{inf, {}};
+    begin_output();
     write_submenu(outf, &lines, nullptr);
+    end_output();
 }
 
 void find_smenu_text(FILE *outf, TextLines text)
 {
-    SublinkNotes noted = std::move(notes);
-    notes = SublinkNotes();
     bool usable =
-        noted.end && noted.end == text.end && noted.from >= text.at && !inc_state.checking;
-    write_submenu(outf, &text, usable ? &noted : nullptr);
+        notes.end && notes.end == text.end && notes.from >= text.at && !inc_state.checking;
+    begin_output();
+    write_submenu(outf, &text, usable ? &notes : nullptr);
+    end_output();
+    forget_notes();
 }
 
 char *htmlsafe(const char *str)
@@ -238,6 +253,7 @@ char *htmlsafe(const char *str)
         return nullptr;
     size_t len = std::strlen(str);
     if (len > htmlsafe_max_len) {
+        flush_output();
         std::fprintf(stderr, "htmlsafe: Input string too long (%d)\n",
                      len > INT_MAX ? INT_MAX : static_cast<int>(len));
         return nullptr;
