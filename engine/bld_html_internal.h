@@ -140,6 +140,9 @@ MacroSite *macro_site(const ProdAlphaList *body);
 // The variable store (inc_vars.cpp).
 // Stores value (null or empty: blank) under name; name and value stay the caller's.
 void store_var(const char *name, const char *value);
+// Publishes the arguments of one include (args[1] to args[nargs - 1]) as arg1.. and nargs,
+// and blanks the argument variables a previous include with more fields left behind.
+void publish_args(int nargs, char **args);
 // Runs the assignment text name|value (a second '|' ends the value; no '|': a blank value).
 void do_set(const char *str);
 // Blanks the whole store: no variables afterwards.

@@ -2,11 +2,11 @@
 // their arguments and the runaway limits. These call each other, so they live together.
 #include "engine/bld_html.h"
 
-#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "engine/bld_html_internal.h"
 #include "support/splitfld.h"
@@ -91,82 +91,64 @@ void eval_into(std::string *out, const char *str, int nargs, char **args)
     count_page_evaluated(out->size());
 }
 
-// True when str holds "$[" (strstr costs more on the short texts of conditions).
-bool has_reference(const char *str)
+// True when text holds "$[".
+bool has_reference(std::string_view text)
 {
-    for (const char *p = std::strchr(str, '$'); p; p = std::strchr(p + 1, '$'))
-        if (p[1] == '[')
+    for (size_t at = text.find('$'); at != std::string_view::npos; at = text.find('$', at + 1))
+        if (at + 1 < text.size() && text[at + 1] == '[')
             return true;
     return false;
 }
 
-// Cuts the condition text in place into its five fields; the fifth ends at the next '|'.
-// Returns 0, or 1 to 4 when the separator after that field is missing.
-int cut_condition(char *text, char *fld[5])
+// Cuts the condition text into its five fields; the fifth ends at the next '|'. Returns 0,
+// or 1 to 4 when the separator after that field is missing.
+int cut_condition(std::string_view text, std::string_view fld[5])
 {
     for (int i = 0; i < 4; i++) {
-        char *bar = std::strchr(text, '|');
-        if (!bar)
+        size_t bar = text.find('|');
+        if (bar == std::string_view::npos)
             return i + 1;
-        *bar = '\0';
-        fld[i] = text;
-        text = bar + 1;
+        fld[i] = text.substr(0, bar);
+        text.remove_prefix(bar + 1);
     }
-    fld[4] = text;
-    if (char *bar = std::strchr(text, '|'))
-        *bar = '\0';
+    fld[4] = text.substr(0, text.find('|'));
     return 0;
 }
 
-// The value of a condition's field: the field itself, or, when it holds a reference, its
-// evaluated copy in *work.
-const char *field_value(const char *field, std::string *work, int nargs, char **args)
+// The value of a condition's field that holds a reference: its evaluated copy in *work.
+std::string_view evaluated_field(std::string_view field, std::string *work, int nargs, char **args)
 {
-    if (!has_reference(field))
-        return field;
-    eval_into(work, field, nargs, args);
-    return work->c_str();
+    static std::string text; // the field as a C string
+    text.assign(field);
+    eval_into(work, text.c_str(), nargs, args);
+    return *work;
 }
 
-// Writes prefix and the decimal n into buf (which holds 32) as a C string; snprintf's
-// format parsing shows in every include otherwise.
-const char *numbered_name(char *buf, const char *prefix, int n)
+// Evaluates the fields of a condition that hold a reference, in their order (str1, str2, the
+// true and the false text), each into its work string; the others stay as they are.
+std::string condition_work[4]; // no condition starts another, so these serve them all
+
+void evaluate_fields(std::string_view *fld[4], int nargs, char **args)
 {
-    size_t len = 0;
-    for (; prefix[len] != '\0'; len++)
-        buf[len] = prefix[len];
-    char *end = std::to_chars(buf + len, buf + 31, n).ptr;
-    *end = '\0';
-    return buf;
+    for (int i = 0; i < 4; i++)
+        if (has_reference(*fld[i]))
+            *fld[i] = evaluated_field(*fld[i], &condition_work[i], nargs, args);
 }
 
-// Publishes the arguments of one include as arg1.. and nargs, and blanks the argument
-// variables a previous include with more fields left behind.
-void publish_args(int nargs, char **args)
+// The relation code of the comparison operator op, as evalrelop gives it.
+int relop_code(std::string_view op)
 {
-    // Where the store had each name last time: these are set for every include.
-    static VarHint arg_hints[max_include_fields];
-    static VarHint nargs_hint;
-    static char names[max_include_fields][32]; // "arg1" and on, written once
-    if (names[1][0] == '\0')
-        for (int n = 1; n < max_include_fields; n++)
-            numbered_name(names[n], "arg", n);
-    for (int n = 1; n < nargs; n++) {
-        const char *name = names[n];
-        if (tracing(TRACE_ALL)) // the test first: a trace call costs even when it is quiet
-            trace(TRACE_ALL, "Setting arg: %s|%s.\n", name, args[n]);
-        store_var_hinted(name, args[n], &arg_hints[n]);
-    }
-    if (nargs >= 1) {
-        char count[32];
-        numbered_name(count, "", nargs);
-        if (tracing(TRACE_ALL))
-            trace(TRACE_ALL, "do_set:nargs|%s\n", count);
-        store_var_hinted("nargs", count, &nargs_hint);
-    }
-    for (int n = nargs; n < inc_state.lastnargs; n++)
-        store_var_hinted(names[n], nullptr, &arg_hints[n]);
-    inc_state.lastnargs = nargs;
+    static const struct {
+        char op[3];
+        int code;
+    } ops[] = {{"<", 4}, {"<=", 6}, {"==", 2}, {"=", 2}, {">", 1}, {">=", 3}, {"!=", 5}, {"<>", 5}};
+    if (op.empty() || op.size() > 2) // every operator has one or two characters
+        return 0;
+    char second = op.size() == 2 ? op[1] : '\0';
+    for (const auto &entry : ops)
+        if (entry.op[0] == op[0] && entry.op[1] == second)
+            return entry.code;
+    return 0;
 }
 
 // True when the include of name may go ahead; otherwise the limit it met is reported (the
@@ -191,41 +173,40 @@ bool within_limits(const char *name)
     return true;
 }
 
-// do_if's work.
+// do_if's work. The fields are read where they stand in str, without a copy.
 int run_condition(FILE *fp, const char *str, int nargs, char **args)
 {
     if (!str)
         return 1;
     if (tracing(TRACE_EXPAND))
         trace(TRACE_EXPAND, "do_if(%s)\n", str);
-    char local[256];
-    std::string heap;
-    char *copy = copy_text(str, std::strlen(str), local, sizeof local, &heap);
-    char *fld[5];
-    if (int missing = cut_condition(copy, fld))
+    std::string_view fld[5];
+    if (int missing = cut_condition(str, fld))
         return missing;
 
-    // A field without a reference is used as it stands; the others are evaluated into work
-    // strings, which serve every condition (no condition starts another).
-    static std::string work[4];
-    const char *s1 = field_value(fld[0], &work[0], nargs, args);
-    const char *s2 = field_value(fld[2], &work[1], nargs, args);
-    const char *t = field_value(fld[3], &work[2], nargs, args);
-    const char *f = field_value(fld[4], &work[3], nargs, args);
-    int rval = evalrelop(fld[1]);
-    if (tracing(TRACE_EXPAND))
-        trace(TRACE_EXPAND, "do_if: str1=%s, str2=%s, s1=%s, s2=%s, t=%s, f=%s, rval=%d\n", fld[0],
-              fld[2], s1, s2, t, f, rval);
-    int cmp = std::strcmp(s1, s2); // compares bytes as unsigned char
+    // A field without a reference is used as it stands; most conditions hold none at all.
+    std::string_view s1 = fld[0], s2 = fld[2], t = fld[3], f = fld[4];
+    if (std::strchr(str, '$')) {
+        std::string_view *values[4] = {&s1, &s2, &t, &f};
+        evaluate_fields(values, nargs, args);
+    }
+    int rval = relop_code(fld[1]);
+    if (tracing(TRACE_EXPAND)) {
+        auto n = [](std::string_view v) { return static_cast<int>(v.size()); };
+        trace(TRACE_EXPAND,
+              "do_if: str1=%.*s, str2=%.*s, s1=%.*s, s2=%.*s, t=%.*s, f=%.*s, rval=%d\n", n(fld[0]),
+              fld[0].data(), n(fld[2]), fld[2].data(), n(s1), s1.data(), n(s2), s2.data(), n(t),
+              t.data(), n(f), f.data(), rval);
+    }
+    int cmp = s1.compare(s2); // compares bytes as unsigned char, as strcmp does
     bool holds = (cmp < 0 && (rval & 4)) || (cmp == 0 && (rval & 2)) || (cmp > 0 && (rval & 1));
-    const char *chosen = holds ? t : f;
-    size_t len = std::strlen(chosen);
-    count_page_output(len);
-    write_output(fp ? fp : stdout, chosen, len);
+    std::string_view chosen = holds ? t : f;
+    count_page_output(chosen.size());
+    write_output(fp ? fp : stdout, chosen.data(), chosen.size());
     if (inc_state.checking)
-        check_text(chosen, len);
-    for (std::string &field : work)
-        release_if_huge(&field);
+        check_text(chosen.data(), chosen.size());
+    for (std::string &work : condition_work)
+        release_if_huge(&work);
     return 0;
 }
 
@@ -295,16 +276,7 @@ char *evalstr(const char *str, int nargs, char **args)
 
 int evalrelop(const char *str)
 {
-    static const struct {
-        char op[3];
-        int code;
-    } ops[] = {{"<", 4}, {"<=", 6}, {"==", 2}, {"=", 2}, {">", 1}, {">=", 3}, {"!=", 5}, {"<>", 5}};
-    if (!str || str[0] == '\0' || (str[1] != '\0' && str[2] != '\0'))
-        return 0; // every operator has one or two characters
-    for (const auto &entry : ops)
-        if (entry.op[0] == str[0] && entry.op[1] == str[1])
-            return entry.code;
-    return 0;
+    return str ? relop_code(str) : 0;
 }
 
 int do_if(FILE *fp, const char *str, int nargs, char **args)

@@ -3,8 +3,10 @@
 #include "engine/bld_html.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -207,6 +209,18 @@ int find_var_hinted(const char *name, VarHint *hint)
     return hint->slot = find_var(name);
 }
 
+// store_var_hinted's work, inlined where every include calls it.
+inline void set_hinted(const char *name, const char *value, VarHint *hint)
+{
+    int pos = find_var_hinted(name, hint);
+    if (pos < 0) {
+        store_var(name, value);
+        return;
+    }
+    replace_var(pos, value);
+    note_origin(pos);
+}
+
 } // namespace
 
 const char *get_val_hinted(const char *name, VarHint *hint)
@@ -217,13 +231,35 @@ const char *get_val_hinted(const char *name, VarHint *hint)
 
 void store_var_hinted(const char *name, const char *value, VarHint *hint)
 {
-    int pos = find_var_hinted(name, hint);
-    if (pos < 0) {
-        store_var(name, value);
-        return;
+    set_hinted(name, value, hint);
+}
+
+void publish_args(int nargs, char **args)
+{
+    // Where the store had each name last time: these are set for every include.
+    static VarHint arg_hints[max_include_fields];
+    static VarHint nargs_hint;
+    static char names[max_include_fields][8];      // "arg1" to "arg99", written once
+    static char counts[max_include_fields + 1][4]; // "0" to "100"
+    if (names[1][0] == '\0') {
+        for (int n = 1; n < max_include_fields; n++) // names[0] stays ""
+            *std::to_chars(std::copy_n("arg", 3, names[n]), std::end(names[n]) - 1, n).ptr = '\0';
+        for (int n = 0; n <= max_include_fields; n++)
+            *std::to_chars(std::begin(counts[n]), std::end(counts[n]) - 1, n).ptr = '\0';
     }
-    replace_var(pos, value);
-    note_origin(pos);
+    for (int n = 1; n < nargs; n++) {
+        if (tracing(TRACE_ALL)) // the test first: a trace call costs even when it is quiet
+            trace(TRACE_ALL, "Setting arg: %s|%s.\n", names[n], args[n]);
+        set_hinted(names[n], args[n], &arg_hints[n]);
+    }
+    if (nargs >= 1) {
+        if (tracing(TRACE_ALL))
+            trace(TRACE_ALL, "do_set:nargs|%s\n", counts[nargs]);
+        set_hinted("nargs", counts[nargs], &nargs_hint);
+    }
+    for (int n = nargs; n < inc_state.lastnargs; n++)
+        set_hinted(names[n], nullptr, &arg_hints[n]);
+    inc_state.lastnargs = nargs;
 }
 
 const char *get_val(const char *var)
