@@ -48,21 +48,24 @@ void note_origin(int slot)
 // before use: most names are looked up again and again, and this costs less than hashing.
 int recent_slots[256];
 
-int &recent_slot(const char *name, size_t len)
+int &recent_slot(std::string_view name)
 {
-    unsigned first = static_cast<unsigned char>(name[0]);
+    size_t len = name.size();
+    unsigned first = len ? static_cast<unsigned char>(name[0]) : 0;
     unsigned last = len ? static_cast<unsigned char>(name[len - 1]) : 0;
     return recent_slots[(len * 131 + first * 31 + last) & 255];
 }
 
 // Slot of the variable name in vars, or -1.
-int find_var(const char *name)
+int find_var(std::string_view name)
 {
-    size_t len = std::strlen(name);
-    int &cached = recent_slot(name, len);
-    if (vars && cached < vars->nitems && std::strcmp(vars->key[cached], name) == 0)
-        return cached;
-    auto it = var_slots.find(std::string_view(name, len));
+    int &cached = recent_slot(name);
+    if (vars && cached < vars->nitems) {
+        const char *key = vars->key[cached];
+        if (std::strncmp(key, name.data(), name.size()) == 0 && key[name.size()] == '\0')
+            return cached;
+    }
+    auto it = var_slots.find(name);
     if (it == var_slots.end())
         return -1;
     return cached = it->second;
@@ -98,21 +101,22 @@ void append_var(char *key, char *val)
     var_slots.emplace(key, slot);
 }
 
-// Traces the change of the variable in slot pos from old to value (len bytes; 0: blank).
-[[gnu::cold, gnu::noinline]] void trace_change(int pos, const char *old, const char *value,
-                                               size_t len)
+// Traces the change of the variable in slot pos from old to value (empty: blank).
+[[gnu::cold, gnu::noinline]] void trace_change(int pos, const char *old, std::string_view value)
 {
-    const char *shown = len > 0 ? value : nullptr;
+    int len = value.empty() ? 6 : static_cast<int>(value.size());
+    const char *shown = value.empty() ? "(null)" : value.data();
     if (old)
-        trace(TRACE_ALL, "Variable [%s] changed from [%s] to [%s]\n", vars->key[pos], old,
-              or_null(shown));
+        trace(TRACE_ALL, "Variable [%s] changed from [%s] to [%.*s]\n", vars->key[pos], old, len,
+              shown);
     else
-        trace(TRACE_ALL, "Variable [%s] set to [%s]\n", vars->key[pos], or_null(shown));
+        trace(TRACE_ALL, "Variable [%s] set to [%.*s]\n", vars->key[pos], len, shown);
 }
 
 // replace_var for a value that needs another buffer, or none.
-void move_var(int pos, char *old, const char *value, size_t len)
+void move_var(int pos, char *old, std::string_view value)
 {
+    size_t len = value.size();
     ValueRoom &room = rooms[static_cast<size_t>(pos)];
     char *buffer = old ? old : room.blank_buffer.release();
     if (len == 0) { // blank: the buffer waits for the next value
@@ -125,29 +129,31 @@ void move_var(int pos, char *old, const char *value, size_t len)
         buffer = static_cast<char *>(xmalloc(len + 1));
         room.size = len + 1;
     }
-    std::memcpy(buffer, value, len + 1);
+    std::memcpy(buffer, value.data(), len);
+    buffer[len] = '\0';
     vars->item[pos] = buffer;
 }
 
 // Gives the variable in slot pos the value (null or empty: blank); value stays the caller's.
 // An old value at least as long, and not much longer, is overwritten in place: the arguments
 // of every include are set this way, so this saves an allocation for most of them.
-inline void replace_var(int pos, const char *value)
+inline void replace_var(int pos, std::string_view value)
 {
     char *old = static_cast<char *>(vars->item[pos]);
-    size_t len = value ? std::strlen(value) : 0;
+    size_t len = value.size();
     if (tracing(TRACE_ALL))
-        trace_change(pos, old, value, len);
+        trace_change(pos, old, value);
     size_t room = rooms[static_cast<size_t>(pos)].size;
-    if (old && len > 0 && len < room && room <= 2 * len + 64)
-        std::memcpy(old, value, len + 1);
-    else if (old || len > 0) // (a blank staying blank needs nothing)
-        move_var(pos, old, value, len);
+    if (old && len > 0 && len < room && room <= 2 * len + 64) {
+        std::memcpy(old, value.data(), len);
+        old[len] = '\0';
+    } else if (old || len > 0) { // (a blank staying blank needs nothing)
+        move_var(pos, old, value);
+    }
 }
 
-} // namespace
-
-void store_var(const char *name, const char *value)
+// store_var for a name and a value (empty: blank) that need not end in a NUL byte.
+void store_text(std::string_view name, std::string_view value)
 {
     int pos = find_var(name);
     if (pos >= 0) {
@@ -155,29 +161,39 @@ void store_var(const char *name, const char *value)
         note_origin(pos);
         return;
     }
-    char *val = (value && *value) ? xstrdup(value) : nullptr;
+    std::string key(name);
+    char *val = value.empty() ? nullptr : xstrdup(std::string(value).c_str());
     if (tracing(TRACE_ALL))
-        trace(TRACE_ALL, "Variable [%s] set to [%s]\n", name, or_null(val));
+        trace(TRACE_ALL, "Variable [%s] set to [%s]\n", key.c_str(), or_null(val));
     if (!vars) { // no library loaded: nothing can be stored
         std::free(val);
         return;
     }
-    append_var(xstrdup(name), val);
+    append_var(xstrdup(key.c_str()), val);
     note_origin(vars->nitems - 1);
+}
+
+} // namespace
+
+void store_var(const char *name, const char *value)
+{
+    store_text(name, value ? value : "");
 }
 
 void do_set(const char *str)
 {
     if (str[0] != 'a' && tracing(TRACE_ALL))
         trace(TRACE_ALL, "do_set:%s\n", str);
-    char local[256];
-    std::string heap;
-    char *copy = copy_text(str, std::strlen(str), local, sizeof local, &heap);
-    char *flds[max_assign_fields];
-    int n = split_flds(copy, flds, '|', 0, max_assign_fields);
-    if (n == 0) // an empty text names nothing
+    std::string_view text(str);
+    if (text.empty()) // an empty text names nothing
         return;
-    store_var(flds[0], n >= 2 ? flds[1] : nullptr);
+    size_t bar = text.find('|');
+    if (bar == std::string_view::npos) {
+        store_text(text, {});
+        return;
+    }
+    std::string_view value = text.substr(bar + 1);
+    store_text(text.substr(0, bar), value.substr(0, value.find('|')));
 }
 
 void do_clear()
@@ -217,7 +233,7 @@ inline void set_hinted(const char *name, const char *value, VarHint *hint)
         store_var(name, value);
         return;
     }
-    replace_var(pos, value);
+    replace_var(pos, value ? value : "");
     note_origin(pos);
 }
 
