@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -84,9 +85,25 @@ void inc_failure(IncFault fault, const char *subject);
 // Reports a warning on standard error; warnings are not counted.
 [[gnu::format(printf, 1, 2)]] void inc_warning(const char *fmt, ...);
 
-// Page output (inc_output.cpp). Writes len bytes of text to fp, perhaps held back for a while:
-// they reach fp before the outermost engine call returns and before flush_output returns.
-void write_output(FILE *fp, const char *text, size_t len);
+// Page output (inc_output.cpp). write_output writes len bytes of text to fp, perhaps held back
+// for a while: they reach fp before the outermost engine call returns and before
+// flush_output returns. Most pieces are short, so the usual case is inline.
+struct HeldOutput {
+    FILE *fp;    // the stream the held bytes are for
+    char *end;   // the end of the held bytes
+    char *limit; // the end of the buffer
+};
+extern HeldOutput held_output;
+void write_output_slow(FILE *fp, const char *text, size_t len);
+inline void write_output(FILE *fp, const char *text, size_t len)
+{
+    if (fp == held_output.fp && len <= static_cast<size_t>(held_output.limit - held_output.end)) {
+        std::memcpy(held_output.end, text, len);
+        held_output.end += len;
+        return;
+    }
+    write_output_slow(fp, text, len);
+}
 // Writes what is held back; called before the engine writes to a stream itself.
 void flush_output();
 // Every public call that writes output runs between these two; the outermost end_output
@@ -202,16 +219,23 @@ void free_parsed_body(ParsedBody *parsed);
 // Writes the expansion of the body parsed into outf, as process_include does for its lines.
 void run_parsed_body(FILE *outf, ParsedBody *parsed, int nargs, char **args);
 
-// The macro index (inc_library.cpp). find_inc, trying first the position *hint names (where
-// the caller found the name last time) and then updating *hint.
-int find_inc_hinted(const char *name, int *hint);
+// The macro index (inc_library.cpp). Where a caller found a macro last: its position in incs,
+// and the index's generation then (positions move only when a library is loaded or dropped).
+struct MacroHint {
+    int pos = -1;
+    unsigned generation = 0;
+    bool fixed = false; // the caller always asks for the same name (set by the caller)
+};
+// find_inc, trying first the position *hint names, and then updating *hint. A fixed hint of
+// the current generation is taken without looking at the name.
+int find_inc_hinted(const char *name, MacroHint *hint);
 // The parsed form of the macro at position pos of incs.
 ParsedBody *parsed_at(int pos);
 
 // Expansion (inc_expand.cpp). Includes the macro named by the include text's fields (args[0]
 // is name when nargs > 0; name is "" otherwise), as do_include does once it has split them.
 // hint, when not null, is handed to find_inc_hinted.
-void include_fields(FILE *outf, const char *name, int nargs, char **args, int *hint);
+void include_fields(FILE *outf, const char *name, int nargs, char **args, MacroHint *hint);
 // Runs the command text str (set, clear or if, then '|' and the rest); if writes to fp.
 void do_exec(FILE *fp, const char *str, int nargs, char **args);
 

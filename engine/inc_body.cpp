@@ -43,7 +43,8 @@ struct ParsedLine {
     std::unique_ptr<char[]> fields; // INCLUDE: the text after '>', cut at each '|'
     std::vector<char *> args;       // INCLUDE: the fields, pointing into fields
     std::vector<Piece> pieces;      // EVALUATED
-    int macro_hint = -1;            // INCLUDE, EVALUATED: where the macro was found last
+    MacroHint macro_hint;           // INCLUDE, EVALUATED: where the macro was found last
+    bool text_only = false;         // EVALUATED: a text line whatever its references hold
 };
 
 } // namespace
@@ -98,7 +99,8 @@ std::vector<Piece> cut_pieces(const char *line)
 
 ParsedLine include_line(const char *text, int source)
 {
-    ParsedLine line{LINE_INCLUDE, source, {}, {}, {}, {}, -1};
+    ParsedLine line{LINE_INCLUDE, source, {}, {}, {}, {}, {}};
+    line.macro_hint.fixed = true; // the line names the same macro every time
     size_t len = std::strlen(text);
     line.fields = std::make_unique<char[]>(len + 1);
     std::memcpy(line.fields.get(), text, len + 1);
@@ -108,14 +110,18 @@ ParsedLine include_line(const char *text, int source)
     return line;
 }
 
+// The value of the reference in piece, as resolve_reference finds it, or null.
+const char *reference_value(Piece *piece, int nargs, char **args)
+{
+    if (piece->is_arg)
+        return (piece->arg < 1 || piece->arg >= nargs || !args) ? "" : args[piece->arg];
+    return get_val_hinted(piece->name.c_str(), &piece->var_hint);
+}
+
 // Appends the value of the reference in piece to out, as resolve_reference does.
 void append_reference(std::string *out, Piece *piece, int nargs, char **args)
 {
-    const char *value;
-    if (piece->is_arg)
-        value = (piece->arg < 1 || piece->arg >= nargs || !args) ? "" : args[piece->arg];
-    else
-        value = get_val_hinted(piece->name.c_str(), &piece->var_hint);
+    const char *value = reference_value(piece, nargs, args);
     if (!value)
         return;
     size_t len = std::strlen(value);
@@ -133,7 +139,7 @@ std::string work[max_include_depth + 2];
 
 // Includes the macro the evaluated include text names, as do_include does, but cut into
 // fields in place: the text is this level's own work string.
-void include_evaluated(FILE *outf, char *text, int *hint)
+void include_evaluated(FILE *outf, char *text, MacroHint *hint)
 {
     if (inc_state.page_stopped) // as do_include does
         return;
@@ -145,7 +151,7 @@ void include_evaluated(FILE *outf, char *text, int *hint)
 
 // Runs a line whose references resolved to the text in *line, the way process_include runs
 // any line. The text holds no NUL byte: its pieces and values are all C strings.
-void run_evaluated(FILE *outf, std::string *line, int nargs, char **args, int *hint)
+void run_evaluated(FILE *outf, std::string *line, int nargs, char **args, MacroHint *hint)
 {
     char *text = line->data();
     if (text[0] == '>' && text[1] == '!') {
@@ -176,8 +182,41 @@ void write_text_lines(FILE *outf, const std::string &text)
     }
 }
 
+// Writes a line that is text whatever its references hold (its first piece begins with a byte
+// other than '>') straight into the page: its references resolved first, in order, as
+// run_pieces resolves them (with the same failures), then its pieces and values written.
+void write_text_pieces(FILE *outf, ParsedLine *line, int nargs, char **args)
+{
+    static std::vector<std::string_view> values; // nothing here starts an include
+    values.clear();
+    size_t total = 0;
+    for (Piece &piece : line->pieces) {
+        total += piece.literal.size();
+        const char *value = piece.has_ref ? reference_value(&piece, nargs, args) : nullptr;
+        size_t len = value ? std::strlen(value) : 0;
+        if (value && total + len > max_text_len) {
+            inc_failure(FAULT_TOO_LONG, piece.name.c_str());
+            len = 0;
+        }
+        total += len;
+        values.emplace_back(value, len);
+    }
+    count_page_evaluated(total);
+    count_page_output(total + 1);
+    for (size_t i = 0; i < values.size(); i++) {
+        const std::string &literal = line->pieces[i].literal;
+        write_output(outf, literal.data(), literal.size());
+        write_output(outf, values[i].data(), values[i].size());
+    }
+    write_output(outf, "\n", 1);
+}
+
 void run_pieces(FILE *outf, ParsedLine *line, int nargs, char **args)
 {
+    if (line->text_only) {
+        write_text_pieces(outf, line, nargs, args);
+        return;
+    }
     std::vector<Piece> *pieces = &line->pieces;
     int level = std::min(std::max(inc_state.include_depth, 0), max_include_depth + 1);
     std::string &out = work[level];
@@ -202,14 +241,15 @@ ParsedBody *parse_body(const ProdAlphaList *body)
         const char *line = body->item[i];
         auto &lines = parsed->lines;
         if (std::strstr(line, "$[")) {
-            lines.push_back({LINE_EVALUATED, i, {}, {}, {}, cut_pieces(line), -1});
+            lines.push_back({LINE_EVALUATED, i, {}, {}, {}, cut_pieces(line), {}});
+            lines.back().text_only = line[0] != '$' && line[0] != '>';
         } else if (line[0] == '>' && line[1] == '!') {
-            lines.push_back({LINE_EXEC, i, line + 2, {}, {}, {}, -1});
+            lines.push_back({LINE_EXEC, i, line + 2, {}, {}, {}, {}});
         } else if (line[0] == '>') {
             lines.push_back(include_line(line + 1, i));
         } else {
             if (lines.empty() || lines.back().kind != LINE_TEXT)
-                lines.push_back({LINE_TEXT, i, {}, {}, {}, {}, -1});
+                lines.push_back({LINE_TEXT, i, {}, {}, {}, {}, {}});
             lines.back().text.append(line).push_back('\n');
         }
     }

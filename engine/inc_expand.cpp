@@ -314,7 +314,7 @@ void do_include(FILE *outf, const char *str)
     end_output();
 }
 
-void include_fields(FILE *outf, const char *name, int nargs, char **args, int *hint)
+void include_fields(FILE *outf, const char *name, int nargs, char **args, MacroHint *hint)
 {
     int pos = hint ? find_inc_hinted(name, hint) : find_inc(name);
     if (pos < 0) {

@@ -122,22 +122,30 @@ std::unordered_map<std::string_view, int, NocaseHash, NocaseEqual> macro_slots;
 // The parsed form of the body at each position of incs.
 std::vector<ParsedBody *> parsed_slots;
 
-// The position in incs where a name was found last, by a few bytes of the name: a page names
-// the same few macros again and again, and a look here, checked against the key, costs less
-// than hashing the name. A stale entry fails the check (or is -1), so only index_macro_slots
-// needs to forget them.
-int recent_slots[256];
+// Counts the changes of positions in incs, so a MacroHint knows whether it still holds.
+unsigned macro_generation = 1;
 
-int &recent_slot(const char *name, size_t len)
+// The position in incs where a name was found last, by a few bytes of the name and as it was
+// spelled: a page names the same few macros again and again, and comparing a short name costs
+// less than hashing it. An entry of an older generation is not used.
+struct RecentMacro {
+    unsigned generation = 0;
+    int pos = -1;
+    size_t len = 0;
+    char spelled[24] = {};
+};
+RecentMacro recent_macros[256];
+
+RecentMacro &recent_macro(const char *name, size_t len)
 {
     unsigned first = static_cast<unsigned char>(to_lower_ascii(name[0]));
     unsigned last = len ? static_cast<unsigned char>(to_lower_ascii(name[len - 1])) : 0;
-    return recent_slots[(len * 131 + first * 31 + last) & 255];
+    return recent_macros[(len * 131 + first * 31 + last) & 255];
 }
 
-void forget_recent_slots()
+void bump_macro_generation()
 {
-    std::fill(std::begin(recent_slots), std::end(recent_slots), -1);
+    macro_generation++;
 }
 
 // True when name spells the lower-cased key, ignoring the case of 'A' to 'Z'.
@@ -162,7 +170,7 @@ ParsedBody *parsed_form(const ProdAlphaList *body)
 
 void index_macro_slots()
 {
-    forget_recent_slots();
+    bump_macro_generation();
     macro_slots.clear();
     parsed_slots.clear();
     for (int i = 0; incs && i < incs->nitems; i++) {
@@ -300,21 +308,30 @@ int find_inc(const char *name)
     if (!name)
         return -1;
     size_t len = std::strlen(name);
-    int &cached = recent_slot(name, len);
-    if (incs && cached >= 0 && cached < incs->nitems && names_macro(name, incs->key[cached]))
-        return cached;
+    RecentMacro &recent = recent_macro(name, len);
+    if (recent.generation == macro_generation && recent.len == len &&
+        std::memcmp(recent.spelled, name, len) == 0)
+        return recent.pos;
     auto it = macro_slots.find(std::string_view(name, len));
     if (it == macro_slots.end())
         return -1;
-    return cached = it->second;
+    if (len < sizeof recent.spelled) {
+        recent.generation = macro_generation;
+        recent.pos = it->second;
+        recent.len = len;
+        std::memcpy(recent.spelled, name, len);
+    }
+    return it->second;
 }
 
-int find_inc_hinted(const char *name, int *hint)
+int find_inc_hinted(const char *name, MacroHint *hint)
 {
-    int pos = *hint;
-    if (name && incs && pos >= 0 && pos < incs->nitems && names_macro(name, incs->key[pos]))
+    int pos = hint->pos;
+    bool current = hint->generation == macro_generation && pos >= 0;
+    if (current && (hint->fixed || (name && names_macro(name, incs->key[pos]))))
         return pos;
-    return *hint = find_inc(name);
+    hint->generation = macro_generation;
+    return hint->pos = find_inc(name);
 }
 
 ParsedBody *parsed_at(int pos)
@@ -325,7 +342,7 @@ ParsedBody *parsed_at(int pos)
 
 void free_macros()
 {
-    forget_recent_slots();
+    bump_macro_generation();
     macro_slots.clear();
     parsed_slots.clear();
     parsed_bodies.clear();

@@ -5,39 +5,35 @@
 // changes, so every stream receives the same bytes in the same order as without it.
 #include "engine/bld_html.h"
 
-#include <cstring>
-
 #include "engine/bld_html_internal.h"
 
 namespace {
 
 constexpr size_t held_size = 32 * 1024;
 char held[held_size];
-size_t held_len = 0;
-FILE *held_fp = nullptr; // the stream the held bytes are for
-int open_calls = 0;      // engine calls that write output, currently running
+int open_calls = 0; // engine calls that write output, currently running
 
 } // namespace
 
-void write_output(FILE *fp, const char *text, size_t len)
+HeldOutput held_output = {nullptr, held, held + held_size};
+
+void write_output_slow(FILE *fp, const char *text, size_t len)
 {
-    if (fp != held_fp || held_len + len > held_size) {
-        flush_output();
-        held_fp = fp;
-    }
-    if (len >= held_size || inc_state.checking) { // a check's hook may look at the stream
+    flush_output();
+    held_output.fp = fp;
+    if (len >= held_size) {
         fwrite_unlocked(text, 1, len, fp);
         return;
     }
-    std::memcpy(held + held_len, text, len);
-    held_len += len;
+    std::memcpy(held_output.end, text, len);
+    held_output.end += len;
 }
 
 void flush_output()
 {
-    if (held_len > 0)
-        fwrite_unlocked(held, 1, held_len, held_fp);
-    held_len = 0;
+    if (held_output.end != held)
+        fwrite_unlocked(held, 1, static_cast<size_t>(held_output.end - held), held_output.fp);
+    held_output.end = held;
 }
 
 void begin_output()
