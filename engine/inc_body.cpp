@@ -24,9 +24,10 @@ struct Piece {
     std::string literal;
     bool has_ref = false; // false only for the text after the last reference
     std::string name;
-    bool is_arg = false; // a name that begins with a digit: an argument
-    int arg = 0;         // its number, -1 beyond any argument count
-    VarHint var_hint;    // for a variable: where the store last had it
+    bool is_arg = false;    // a name that begins with a digit: an argument
+    int arg = 0;            // its number, -1 beyond any argument count
+    VarHint var_hint;       // for a variable: where the store last had it
+    std::string_view value; // write_text_pieces: the value found for this line
 };
 
 enum LineKind {
@@ -187,8 +188,6 @@ void write_text_lines(FILE *outf, const std::string &text)
 // run_pieces resolves them (with the same failures), then its pieces and values written.
 void write_text_pieces(FILE *outf, ParsedLine *line, int nargs, char **args)
 {
-    static std::vector<std::string_view> values; // nothing here starts an include
-    values.clear();
     size_t total = 0;
     for (Piece &piece : line->pieces) {
         total += piece.literal.size();
@@ -199,14 +198,15 @@ void write_text_pieces(FILE *outf, ParsedLine *line, int nargs, char **args)
             len = 0;
         }
         total += len;
-        values.emplace_back(value, len);
+        piece.value = std::string_view(value ? value : "", len);
     }
     count_page_evaluated(total);
     count_page_output(total + 1);
-    for (size_t i = 0; i < values.size(); i++) {
-        const std::string &literal = line->pieces[i].literal;
-        write_output(outf, literal.data(), literal.size());
-        write_output(outf, values[i].data(), values[i].size());
+    for (const Piece &piece : line->pieces) {
+        if (!piece.literal.empty())
+            write_output(outf, piece.literal.data(), piece.literal.size());
+        if (!piece.value.empty())
+            write_output(outf, piece.value.data(), piece.value.size());
     }
     write_output(outf, "\n", 1);
 }

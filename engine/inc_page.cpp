@@ -34,7 +34,8 @@ void run_exec_line(FILE *outf, std::string_view text, size_t at)
     if (!inc_state.checking) { // a check says only what is wrong
         static std::string announcement;
         announcement.assign("Executing include (").append(line.c_str() + at).append(")\n");
-        flush_output(); // standard error may be where the page goes
+        if (!stderr_gathered()) // written at once: what the page holds back comes first
+            flush_output();
         gather_text(announcement.c_str());
     }
     if (!line.empty() && line.back() == '\n') {
@@ -136,6 +137,32 @@ template <typename Lines> void add_to_run(FILE *outf, TextRun *run, std::string_
         write_run(outf, run);
 }
 
+// True when a line that begins with c may be an include, exec or sub-link line.
+bool may_open_line(char c)
+{
+    return c == ' ' || c == '\t' || is_marker(c) || c == '\n' || c == '\v' || c == '\f' ||
+           c == '\r';
+}
+
+// Adds the lines at the start of lines that can only be text to run, each counted into the
+// page as transform_body counts a text line. Most of a page is such lines, and their first
+// byte tells, so they are passed over without looking further. Not for a check, which notes
+// the place of every line.
+void take_text_lines(FILE *outf, TextRun *run, TextLines *lines)
+{
+    const char *start = lines->at;
+    const char *at = start;
+    while (at < lines->end && !inc_state.page_stopped && !may_open_line(*at)) {
+        const void *feed = std::memchr(at, '\n', static_cast<size_t>(lines->end - at));
+        const char *next = feed ? static_cast<const char *>(feed) + 1 : lines->end;
+        count_page_output(static_cast<size_t>(next - at));
+        at = next;
+    }
+    if (at != start)
+        add_to_run<TextLines>(outf, run, std::string_view(start, static_cast<size_t>(at - start)));
+    lines->at = at;
+}
+
 // The body of a page, line by line from lines (a stream's or a held text's, each line
 // followed somewhere by a NUL byte, so an include text that runs to the end stops there).
 // A held text's sub-link lines are noted for the sub-menu pass.
@@ -150,8 +177,13 @@ template <typename Lines> void transform_body(FILE *outf, Lines *lines)
     TextRun run;
     IncSite *site = check_here();
     int lineno = check_first_body_line() - 1;
-    while (!inc_state.page_stopped && next_line(lines, &line)) {
-        site->line = ++lineno;
+    for (;;) {
+        if constexpr (held)
+            if (noting)
+                take_text_lines(outf, &run, lines);
+        if (inc_state.page_stopped || !next_line(lines, &line))
+            break;
+        site->line = ++lineno; // a check, which needs it, takes every line here
         size_t at = line.find_first_not_of(" \t");
         if (noting && at != std::string_view::npos)
             note_sublink(line, at);
