@@ -159,7 +159,8 @@ MacroSite *macro_site(const ProdAlphaList *body);
 void store_var(const char *name, const char *value);
 // Publishes the arguments of one include (args[1] to args[nargs - 1]) as arg1.. and nargs,
 // and blanks the argument variables a previous include with more fields left behind.
-void publish_args(int nargs, char **args);
+// lens[n] receives the length of args[n].
+void publish_args(int nargs, char **args, size_t *lens);
 // Runs the assignment text name|value (a second '|' ends the value; no '|': a blank value).
 void do_set(const char *str);
 // Blanks the whole store: no variables afterwards.
@@ -217,7 +218,8 @@ struct ParsedBody;
 ParsedBody *parse_body(const ProdAlphaList *body);
 void free_parsed_body(ParsedBody *parsed);
 // Writes the expansion of the body parsed into outf, as process_include does for its lines.
-void run_parsed_body(FILE *outf, ParsedBody *parsed, int nargs, char **args);
+// lens holds the length of each argument, as publish_args gives them.
+void run_parsed_body(FILE *outf, ParsedBody *parsed, int nargs, char **args, const size_t *lens);
 
 // The macro index (inc_library.cpp). Where a caller found a macro last: its position in incs,
 // and the index's generation then (positions move only when a library is loaded or dropped).

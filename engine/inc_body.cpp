@@ -186,13 +186,14 @@ void write_text_lines(FILE *outf, const std::string &text)
 // Writes a line that is text whatever its references hold (its first piece begins with a byte
 // other than '>') straight into the page: its references resolved first, in order, as
 // run_pieces resolves them (with the same failures), then its pieces and values written.
-void write_text_pieces(FILE *outf, ParsedLine *line, int nargs, char **args)
+void write_text_pieces(FILE *outf, ParsedLine *line, int nargs, char **args, const size_t *lens)
 {
     size_t total = 0;
     for (Piece &piece : line->pieces) {
         total += piece.literal.size();
         const char *value = piece.has_ref ? reference_value(&piece, nargs, args) : nullptr;
-        size_t len = value ? std::strlen(value) : 0;
+        bool known = piece.is_arg && value && *value; // an argument's length is known
+        size_t len = known ? lens[piece.arg] : value ? std::strlen(value) : 0;
         if (value && total + len > max_text_len) {
             inc_failure(FAULT_TOO_LONG, piece.name.c_str());
             len = 0;
@@ -211,10 +212,10 @@ void write_text_pieces(FILE *outf, ParsedLine *line, int nargs, char **args)
     write_output(outf, "\n", 1);
 }
 
-void run_pieces(FILE *outf, ParsedLine *line, int nargs, char **args)
+void run_pieces(FILE *outf, ParsedLine *line, int nargs, char **args, const size_t *lens)
 {
     if (line->text_only) {
-        write_text_pieces(outf, line, nargs, args);
+        write_text_pieces(outf, line, nargs, args, lens);
         return;
     }
     std::vector<Piece> *pieces = &line->pieces;
@@ -261,7 +262,7 @@ void free_parsed_body(ParsedBody *parsed)
     delete parsed;
 }
 
-void run_parsed_body(FILE *outf, ParsedBody *parsed, int nargs, char **args)
+void run_parsed_body(FILE *outf, ParsedBody *parsed, int nargs, char **args, const size_t *lens)
 {
     for (ParsedLine &line : parsed->lines) {
         if (inc_state.page_stopped) // as process_include stops
@@ -278,7 +279,7 @@ void run_parsed_body(FILE *outf, ParsedBody *parsed, int nargs, char **args)
             do_exec(outf, line.text.c_str(), nargs, args);
             break;
         case LINE_EVALUATED:
-            run_pieces(outf, &line, nargs, args);
+            run_pieces(outf, &line, nargs, args, lens);
             break;
         }
     }

@@ -325,7 +325,8 @@ void include_fields(FILE *outf, const char *name, int nargs, char **args, MacroH
         return;
     inc_state.expansions++;
     auto *body = static_cast<ProdAlphaList *>(incs->item[pos]);
-    publish_args(nargs, args);
+    size_t lens[max_include_fields];
+    publish_args(nargs, args, lens);
     if (inc_state.checking)
         check_enter(name, body);
     inc_state.include_depth++;
@@ -333,7 +334,7 @@ void include_fields(FILE *outf, const char *name, int nargs, char **args, MacroH
     // wanted: they follow process_include's reading line by line.
     ParsedBody *parsed = tracing(TRACE_EXPAND) || inc_state.checking ? nullptr : parsed_at(pos);
     if (parsed)
-        run_parsed_body(outf ? outf : stdout, parsed, nargs, args);
+        run_parsed_body(outf ? outf : stdout, parsed, nargs, args, lens);
     else
         process_include(outf, name, body, nargs, args);
     inc_state.include_depth--;

@@ -226,14 +226,14 @@ int find_var_hinted(const char *name, VarHint *hint)
 }
 
 // store_var_hinted's work, inlined where every include calls it.
-inline void set_hinted(const char *name, const char *value, VarHint *hint)
+inline void set_hinted(const char *name, std::string_view value, VarHint *hint)
 {
     int pos = find_var_hinted(name, hint);
     if (pos < 0) {
-        store_var(name, value);
+        store_text(name, value);
         return;
     }
-    replace_var(pos, value ? value : "");
+    replace_var(pos, value);
     note_origin(pos);
 }
 
@@ -247,10 +247,10 @@ const char *get_val_hinted(const char *name, VarHint *hint)
 
 void store_var_hinted(const char *name, const char *value, VarHint *hint)
 {
-    set_hinted(name, value, hint);
+    set_hinted(name, value ? value : "", hint);
 }
 
-void publish_args(int nargs, char **args)
+void publish_args(int nargs, char **args, size_t *lens)
 {
     // Where the store had each name last time: these are set for every include.
     static VarHint arg_hints[max_include_fields];
@@ -266,7 +266,9 @@ void publish_args(int nargs, char **args)
     for (int n = 1; n < nargs; n++) {
         if (tracing(TRACE_ALL)) // the test first: a trace call costs even when it is quiet
             trace(TRACE_ALL, "Setting arg: %s|%s.\n", names[n], args[n]);
-        set_hinted(names[n], args[n], &arg_hints[n]);
+        std::string_view value(args[n] ? args[n] : "");
+        lens[n] = value.size();
+        set_hinted(names[n], value, &arg_hints[n]);
     }
     if (nargs >= 1) {
         if (tracing(TRACE_ALL))
@@ -274,7 +276,7 @@ void publish_args(int nargs, char **args)
         set_hinted("nargs", counts[nargs], &nargs_hint);
     }
     for (int n = nargs; n < inc_state.lastnargs; n++)
-        set_hinted(names[n], nullptr, &arg_hints[n]);
+        set_hinted(names[n], {}, &arg_hints[n]);
     inc_state.lastnargs = nargs;
 }
 
