@@ -11,11 +11,13 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "engine/bld_html_internal.h"
 #include "support/splitfld.h"
+#include "support/util.h"
 
 namespace {
 
@@ -34,18 +36,21 @@ enum LineKind {
     LINE_TEXT,      // lines copied as they stand, each with its line feed, joined
     LINE_INCLUDE,   // an include line without references, its fields split
     LINE_EXEC,      // an exec line without references
+    LINE_SET,       // an exec line without references that sets a variable
     LINE_EVALUATED, // a line with references: what it is shows once they are resolved
 };
 
 struct ParsedLine {
-    LineKind kind;
-    int source;                     // index of the (first) body line it came from
-    std::string text;               // TEXT: the lines; EXEC: the command after ">!"
+    LineKind kind = LINE_TEXT;
+    int source = 0;                 // index of the (first) body line it came from
+    std::string text;               // TEXT: the lines; EXEC: the command after ">!"; SET: the name
     std::unique_ptr<char[]> fields; // INCLUDE: the text after '>', cut at each '|'
     std::vector<char *> args;       // INCLUDE: the fields, pointing into fields
     std::vector<Piece> pieces;      // EVALUATED
     MacroHint macro_hint;           // INCLUDE, EVALUATED: where the macro was found last
     bool text_only = false;         // EVALUATED: a text line whatever its references hold
+    std::string value;              // SET: the value (text holds the name)
+    VarHint var_hint;               // SET: where the store had the name last
 };
 
 } // namespace
@@ -55,6 +60,14 @@ struct ParsedBody {
 };
 
 namespace {
+
+ParsedLine new_line(LineKind kind, int source)
+{
+    ParsedLine line;
+    line.kind = kind;
+    line.source = source;
+    return line;
+}
 
 // The argument number a reference name beginning with a digit stands for, as arg_value reads
 // it; -1 for a number beyond any argument count.
@@ -100,7 +113,7 @@ std::vector<Piece> cut_pieces(const char *line)
 
 ParsedLine include_line(const char *text, int source)
 {
-    ParsedLine line{LINE_INCLUDE, source, {}, {}, {}, {}, {}};
+    ParsedLine line = new_line(LINE_INCLUDE, source);
     line.macro_hint.fixed = true; // the line names the same macro every time
     size_t len = std::strlen(text);
     line.fields = std::make_unique<char[]>(len + 1);
@@ -117,6 +130,28 @@ const char *reference_value(Piece *piece, int nargs, char **args)
     if (piece->is_arg)
         return (piece->arg < 1 || piece->arg >= nargs || !args) ? "" : args[piece->arg];
     return get_val_hinted(piece->name.c_str(), &piece->var_hint);
+}
+
+// An exec line without references: text is its command. A set with a name is kept split
+// into name and value, as do_set splits it.
+ParsedLine exec_line(const char *text, int source)
+{
+    ParsedLine line = new_line(LINE_EXEC, source);
+    line.text = text;
+    const char *bar = std::strchr(text, '|');
+    bool set = bar && bar - text == 3 && to_lower_ascii(text[0]) == 's' &&
+               to_lower_ascii(text[1]) == 'e' && to_lower_ascii(text[2]) == 't';
+    if (!set || bar[1] == '\0') // an empty assignment names nothing: do_exec says so
+        return line;
+    std::string_view rest(bar + 1);
+    size_t end = rest.find('|');
+    line.kind = LINE_SET;
+    line.text.assign(rest.substr(0, end));
+    if (end != std::string_view::npos) {
+        std::string_view value = rest.substr(end + 1);
+        line.value.assign(value.substr(0, value.find('|')));
+    }
+    return line;
 }
 
 // Appends the value of the reference in piece to out, as resolve_reference does.
@@ -242,15 +277,16 @@ ParsedBody *parse_body(const ProdAlphaList *body)
         const char *line = body->item[i];
         auto &lines = parsed->lines;
         if (std::strstr(line, "$[")) {
-            lines.push_back({LINE_EVALUATED, i, {}, {}, {}, cut_pieces(line), {}});
+            lines.push_back(new_line(LINE_EVALUATED, i));
+            lines.back().pieces = cut_pieces(line);
             lines.back().text_only = line[0] != '$' && line[0] != '>';
         } else if (line[0] == '>' && line[1] == '!') {
-            lines.push_back({LINE_EXEC, i, line + 2, {}, {}, {}, {}});
+            lines.push_back(exec_line(line + 2, i));
         } else if (line[0] == '>') {
             lines.push_back(include_line(line + 1, i));
         } else {
             if (lines.empty() || lines.back().kind != LINE_TEXT)
-                lines.push_back({LINE_TEXT, i, {}, {}, {}, {}, {}});
+                lines.push_back(new_line(LINE_TEXT, i));
             lines.back().text.append(line).push_back('\n');
         }
     }
@@ -274,6 +310,9 @@ void run_parsed_body(FILE *outf, ParsedBody *parsed, int nargs, char **args, con
         case LINE_INCLUDE:
             include_fields(outf, line.fields.get(), static_cast<int>(line.args.size()),
                            line.args.data(), &line.macro_hint);
+            break;
+        case LINE_SET:
+            store_var_hinted(line.text.c_str(), line.value.c_str(), &line.var_hint);
             break;
         case LINE_EXEC:
             do_exec(outf, line.text.c_str(), nargs, args);

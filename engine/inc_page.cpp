@@ -13,6 +13,7 @@
 #include "engine/bld_html_internal.h"
 #include "support/gather.h"
 #include "support/read_line.h"
+#include "support/splitfld.h"
 #include "support/util.h"
 
 namespace {
@@ -210,9 +211,25 @@ template <typename Lines> void transform_body(FILE *outf, Lines *lines)
 // Includes the sub-menu item of the sub-link line whose text from its first '|' is rest.
 void include_item(FILE *outf, std::string_view rest)
 {
-    static std::string item;
-    item.assign("SubMenuItem").append(rest);
-    do_include(outf, item.c_str());
+    static std::string item;  // nothing the include runs comes back here
+    if (tracing(TRACE_ALL)) { // do_include shows the whole text
+        item.assign("SubMenuItem").append(rest);
+        do_include(outf, item.c_str());
+        return;
+    }
+    // What do_include would do with the text, without copying it again or looking the name up.
+    if (inc_state.page_stopped)
+        return;
+    // (The line of rest ends in a line feed, or the NUL byte after the page, as in do_include.)
+    item.assign("SubMenuItem").append(rest.data(), std::strcspn(rest.data(), "\r\n"));
+    static MacroHint hint = [] {
+        MacroHint fixed;
+        fixed.fixed = true;
+        return fixed;
+    }();
+    char *args[max_include_fields];
+    int nargs = split_flds(item.data(), args, '|', 0, max_include_fields);
+    include_fields(outf, item.c_str(), nargs, args, &hint);
 }
 
 // The sub-menu from the sub-link lines of lines, or of the lines up to notes.from and the
