@@ -1,7 +1,8 @@
 // The file work a build of every page cannot avoid, and nothing else: for each file of INDIR,
-// open and read it whole, look at the page it replaces, write a temporary file of the size
-// of the built page (the input size times PERCENT/100) and rename it over the page in
-// OUTDIR. No macro is expanded. bench/run times it next to tovrel -a and cp -r, so the part
+// open and read it whole, look at the page it replaces, write a file without a name of the
+// size of the built page (the input size times PERCENT/100) and link it into OUTDIR as the
+// page (a page that stands there already: under a temporary name, renamed over it), as a
+// build does. No macro is expanded. bench/run times it next to tovrel -a and cp -r, so the part
 // of a build that is file work and the part that is expansion show apart.
 //
 // usage: io_floor INDIR OUTDIR PERCENT
@@ -34,15 +35,23 @@ bool read_page(const std::string &path, std::string *data)
     return true;
 }
 
-// Writes size bytes of text (repeated) to a temporary file and renames it to path.
+// Links the unnamed file fd at name, by the descriptor or else through /proc.
+int link_unnamed(int fd, const std::string &name)
+{
+    if (linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0)
+        return 0;
+    std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    return linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+}
+
+// Writes size bytes of text (repeated) to a file without a name and puts it at path.
 bool replace_page(const std::string &dir, const std::string &name, const std::string &text,
                   size_t size)
 {
     std::string path = dir + "/" + name;
-    std::string temp = dir + "/.floor-tmp";
     struct stat st;
-    lstat(path.c_str(), &st); // the page being replaced: its kind and bits are checked
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    bool replaces = lstat(path.c_str(), &st) == 0; // its kind and bits are checked
+    int fd = open(dir.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
     std::string out;
@@ -50,8 +59,12 @@ bool replace_page(const std::string &dir, const std::string &name, const std::st
         out += text.empty() ? std::string(size, 'x') : text;
     out.resize(size);
     bool ok = write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size());
-    ok = close(fd) == 0 && ok;
-    return ok && rename(temp.c_str(), path.c_str()) == 0;
+    std::string temp = dir + "/.floor-tmp";
+    if (ok && replaces)
+        ok = link_unnamed(fd, temp) == 0 && rename(temp.c_str(), path.c_str()) == 0;
+    else if (ok)
+        ok = link_unnamed(fd, path) == 0;
+    return close(fd) == 0 && ok;
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "driver/page_writer.h"
 #include "driver/progress.h"
 #include "driver/tovrel.h"
 #include "driver/tovrel_internal.h"
@@ -68,12 +69,14 @@ void build_pages(bool outdated_only)
         dirs.out = open(with_subdir(outdir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
     begin_progress(names.get());
+    BatchGathering gathering;
     for (int i = 0; i < names->nitems; ++i) {
         char *name = names->item[i];
         char *suffix = std::strstr(name, ".html");
         if (suffix == nullptr)
             continue;
         *suffix = '\0';
+        wait_for_page_at(page_path(outdir, name)); // the same page twice: the first in place
         if (!outdated_only || page_is_current(dirs, name) == 0)
             tovrel(name);
         step_progress();

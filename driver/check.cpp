@@ -74,18 +74,19 @@ void check_page(FILE *sink, const char *name)
                  std::strerror(errno));
         return;
     }
-    if (!load_page_input(&in)) {
+    FILE *page = load_page_input(&in) ? page_input_stream(&in) : nullptr;
+    if (page == nullptr) {
         diag_inc(DIAG_ERROR, in.path.c_str(), 0, "can't read the page file");
         close_page_input(&in);
         return;
     }
     begin_page_links(in.path.c_str());
-    int body_line = scan_header(in.fp, in.path.c_str());
+    int body_line = scan_header(page, in.path.c_str());
     if (body_line == 0) {
         diag_inc(DIAG_ERROR, in.path.c_str(), 1, "the page file is empty: its build fails");
     } else {
         check_page_inc(in.path.c_str(), body_line);
-        PageResult result = write_page(sink, in.fp, name);
+        PageResult result = write_page(sink, page, name);
         if (result == PAGE_CR_ONLY)
             diag_inc(DIAG_ERROR, in.path.c_str(), 1,
                      "the page file's lines end in CR alone: it reads as a title only");

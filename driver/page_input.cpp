@@ -25,8 +25,7 @@ std::string spare_data;
 
 const char byte_order_mark[] = "\xEF\xBB\xBF";
 
-// Replaces *data with the rest of fd, expecting about expected bytes. Returns false on a
-// read error.
+// Replaces *data with the rest of fd, expecting expected bytes. Returns false on a read error.
 bool read_all(int fd, size_t expected, std::string *data)
 {
     data->resize(expected + 1); // one more, so the end shows in the first read
@@ -37,11 +36,14 @@ bool read_all(int fd, size_t expected, std::string *data)
         ssize_t n = read(fd, data->data() + have, data->size() - have);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
+        if (n > 0)
+            have += static_cast<size_t>(n);
+        // A read that ends short exactly at the expected size has met the end (the status
+        // taken after it tells whether the file changed meanwhile): no read to see it again.
+        if (n <= 0 || (have == expected && have < data->size())) {
             data->resize(have);
-            return n == 0;
+            return n >= 0;
         }
-        have += static_cast<size_t>(n);
     }
 }
 
@@ -59,7 +61,7 @@ bool read_steady_page(PageInput *in)
 {
     for (int reads = 0; reads <= max_rereads; reads++) {
         struct stat now;
-        if (lseek(in->fd, 0, SEEK_SET) != 0 ||
+        if ((reads > 0 && lseek(in->fd, 0, SEEK_SET) != 0) ||
             !read_all(in->fd, static_cast<size_t>(in->st.st_size), &in->data) ||
             fstat(in->fd, &now) != 0)
             return false;
@@ -93,10 +95,8 @@ bool load_page_input(PageInput *in)
             return false;
         if (in->data.starts_with(byte_order_mark))
             in->data.erase(0, sizeof byte_order_mark - 1);
-        if (!in->data.empty()) {
-            in->fp = fmemopen(in->data.data(), in->data.size(), "r");
-            return in->fp != nullptr;
-        }
+        if (!in->data.empty())
+            return true;
         // An empty page: the file itself, read to its end, serves as the stream.
     }
     in->fp = fdopen(in->fd, "r");
@@ -107,10 +107,17 @@ bool load_page_input(PageInput *in)
     return true;
 }
 
+FILE *page_input_stream(PageInput *in)
+{
+    if (in->fp == nullptr && !in->data.empty())
+        in->fp = fmemopen(in->data.data(), in->data.size(), "r");
+    return in->fp;
+}
+
 bool page_input_unchanged(const PageInput *in)
 {
     struct stat now;
-    if (in->fp == nullptr || !in->data.empty())
+    if (!in->data.empty())
         return true; // held in memory: checked while it was read
     return fstat(fileno(in->fp), &now) == 0 && same_version(in->st, now);
 }

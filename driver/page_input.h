@@ -17,7 +17,7 @@ struct PageInput {
     std::string path;
     struct stat st;
     int fd = -1;        // the open file, until fp takes it over
-    FILE *fp = nullptr; // made by load_page_input for a page not held in memory
+    FILE *fp = nullptr; // the stream a page not held in memory is read from
     std::string data;   // the page, when it is held in memory
 };
 
@@ -25,10 +25,14 @@ struct PageInput {
 // opened or is not a regular file; nothing is then left open.
 bool open_page_input(PageInput *in);
 
-// Makes in->fp, the stream the page is read from; a page held in memory is in in->data too
-// (a build reads it there). Returns false when the file cannot be read or kept changing while
-// it was read; close_page_input still releases what is open.
+// Reads the page: a page of modest size into in->data (a build reads it there), any other
+// into in->fp, the stream it is read from. Returns false when the file cannot be read or kept
+// changing while it was read; close_page_input still releases what is open.
 bool load_page_input(PageInput *in);
+
+// The page loaded, as a stream to read from (made for a page held in memory), or null when
+// none can be made.
+FILE *page_input_stream(PageInput *in);
 
 // True when the page file has not changed since load_page_input read it (a page read as a
 // stream is checked here, after it was built; one held in memory always passes).

@@ -5,12 +5,15 @@
 #include <string>
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "driver/page_writer.h"
 #include "driver/signals.h"
 #include "driver/tovrel.h"
 #include "driver/tovrel_internal.h"
+#include "support/util.h"
 
 namespace {
 
@@ -25,9 +28,61 @@ const mode_t creation_mask = read_umask();
 // The bits a plainly created file gets: 0666 less the umask.
 const mode_t new_page_mode = 0666 & ~creation_mask;
 
-// One stream buffer for the page being written; a build has one page open at a time, and a
-// large buffer means one write per page.
+// The page being built is held in memory, so that a page whose bytes are those already in
+// place need not be written at all; a page past max_held_output goes on into its new file.
+// One stream, made once, serves every page: a build has one page open at a time.
+constexpr size_t max_held_output = 4 << 20;
+struct HeldOutput {
+    std::string bytes; // what the page holds so far, unless spilled
+    int fd = -1;       // the page's new file
+    bool spilled = false;
+};
+HeldOutput held;
 char output_buffer[1 << 16];
+
+ssize_t write_held(void *, const char *buf, size_t size)
+{
+    if (!held.spilled && held.bytes.size() + size <= max_held_output) {
+        held.bytes.append(buf, size);
+        return static_cast<ssize_t>(size);
+    }
+    if (!held.spilled) {
+        held.spilled = true;
+        if (!write_all(held.fd, held.bytes.data(), held.bytes.size()))
+            return -1;
+        held.bytes.clear();
+    }
+    return write_all(held.fd, buf, size) ? static_cast<ssize_t>(size) : -1;
+}
+
+// The stream every page is written to, or null when it cannot be made.
+FILE *held_stream()
+{
+    static FILE *const stream = [] {
+        FILE *fp = fopencookie(nullptr, "w", {nullptr, write_held, nullptr, nullptr});
+        if (fp != nullptr)
+            std::setvbuf(fp, output_buffer, _IOFBF, sizeof output_buffer);
+        return fp;
+    }();
+    return stream;
+}
+
+// Starts holding a new page, whose file is fd.
+void begin_held(int fd)
+{
+    held.bytes.clear();
+    held.fd = fd;
+    held.spilled = false;
+    clearerr(held_stream());
+}
+
+// Forgets the page held; a rare large page does not keep its memory.
+void end_held()
+{
+    held.fd = -1;
+    if (held.bytes.capacity() > (1u << 20))
+        std::string().swap(held.bytes);
+}
 
 // An unnamed file is given its name through /proc/self/fd, which needs no privilege; without
 // /proc the hidden named file is used.
@@ -79,6 +134,7 @@ int create_page_file(PageOutput *out, mode_t mode)
         if (fd >= 0)
             return fd;
     }
+    settle_page_writer(); // its hidden names and this one share the clean-up on a signal
     for (int tries = 0; tries < 1000; tries++) {
         next_hidden_name(&out->temp, out->path);
         int fd = open(out->temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
@@ -93,35 +149,70 @@ int create_page_file(PageOutput *out, mode_t mode)
     return -1;
 }
 
-// Gives the new file fd the group of the page it replaces, and its owner when the program
-// runs as root, where the system allows; a refusal leaves the file as created.
-void keep_owner(int fd, const struct stat &old)
+// The group a file created in dir gets: the directory's own where it has the set-group-ID
+// bit, else the process's. The directory is looked at once for all the pages written in it.
+gid_t new_file_group(const std::string &dir)
 {
-    if (geteuid() == 0)
+    static std::string known_dir;
+    static gid_t known_group;
+    if (dir != known_dir) {
+        struct stat st;
+        known_group = stat(dir.c_str(), &st) == 0 && (st.st_mode & S_ISGID) ? st.st_gid : getegid();
+        known_dir = dir;
+    }
+    return known_group;
+}
+
+// Gives the new file fd of the page at path the group of the page it replaces, and its owner
+// when the program runs as root, where the system allows and they differ; a refusal leaves
+// the file as created.
+void keep_owner(int fd, const std::string &path, const struct stat &old)
+{
+    static const uid_t euid = geteuid();
+    bool same_group = old.st_gid == new_file_group(dir_of(path));
+    if (euid == 0 && (old.st_uid != euid || !same_group))
         (void)fchown(fd, old.st_uid, old.st_gid);
-    else if (old.st_gid != getegid())
+    else if (euid != 0 && !same_group)
         (void)fchown(fd, static_cast<uid_t>(-1), old.st_gid);
 }
 
-// Opens out->fp on a new file for out->path with the given permission bits, and the owner of
-// old when it replaces a page. Returns false (nothing left behind) when it cannot.
+// Makes out->fd a new file for out->path with the given permission bits, and the owner of
+// old when it replaces a page, and out->fp the stream that holds the page. Returns false
+// (nothing left behind) when it cannot.
 bool create_page_output(PageOutput *out, mode_t mode, const struct stat *old)
 {
-    int fd = create_page_file(out, mode);
-    if (fd < 0)
+    out->fp = held_stream();
+    out->fd = out->fp != nullptr ? create_page_file(out, mode) : -1;
+    if (out->fd < 0)
         return false;
     if (old != nullptr)
-        keep_owner(fd, *old);
+        keep_owner(out->fd, out->path, *old);
     // The umask may have taken bits that mode asks for, and a change of owner the set-id
     // bits; only then is a chmod needed.
-    bool mode_ok = (mode & (creation_mask | 07000)) == 0 || fchmod(fd, mode) == 0;
-    if (!mode_ok || (out->fp = fdopen(fd, "w")) == nullptr) {
-        close(fd);
+    if ((mode & (creation_mask | 07000)) != 0 && fchmod(out->fd, mode) != 0) {
+        close(out->fd);
+        out->fd = -1;
         discard_temp(out);
         return false;
     }
-    std::setvbuf(out->fp, output_buffer, _IOFBF, sizeof output_buffer);
+    begin_held(out->fd);
     return true;
+}
+
+// Links the unnamed file fd at name: by the descriptor itself where the system lets this
+// process (one try tells), else through its /proc entry.
+int link_unnamed(int fd, const char *name)
+{
+    static bool by_descriptor = true;
+    if (by_descriptor) {
+        if (linkat(fd, "", AT_FDCWD, name, AT_EMPTY_PATH) == 0)
+            return 0;
+        if (errno != EPERM && errno != ENOENT && errno != EINVAL)
+            return -1;
+        by_descriptor = false;
+    }
+    std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    return linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW);
 }
 
 // Gives the unnamed file fd the page's name: a new page is linked into place; one that
@@ -129,16 +220,15 @@ bool create_page_output(PageOutput *out, mode_t mode, const struct stat *old)
 // shows a partial file. Returns false when it cannot.
 bool name_page_file(PageOutput *out, int fd)
 {
-    std::string proc = "/proc/self/fd/" + std::to_string(fd);
     if (!out->replaces) {
-        if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, out->path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        if (link_unnamed(fd, out->path.c_str()) == 0)
             return true;
         if (errno != EEXIST)
             return false;
     }
     for (int tries = 0;; tries++) {
         next_hidden_name(&out->temp, out->path);
-        if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, out->temp.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        if (link_unnamed(fd, out->temp.c_str()) == 0)
             break;
         if (errno != EEXIST || tries == 1000) {
             out->temp.clear();
@@ -149,24 +239,82 @@ bool name_page_file(PageOutput *out, int fd)
     return std::rename(out->temp.c_str(), out->path.c_str()) == 0;
 }
 
+// Reads the size bytes of the open file fd into *data; false when they cannot all be read.
+bool read_exactly(int fd, size_t size, std::string *data)
+{
+    data->resize(size);
+    size_t have = 0;
+    while (have < size) {
+        ssize_t n = read(fd, data->data() + have, size - have);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        have += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// True when bytes are byte for byte the page in place, which was then given the time of now
+// as its modification time: the page is up to date without a write. Only a regular file with
+// one link (the very file lstat saw) qualifies.
+bool touch_if_unchanged(const PageOutput &out, const std::string &bytes)
+{
+    const struct stat &old = out.old;
+    if (!out.replaces || !S_ISREG(old.st_mode) || old.st_nlink != 1 ||
+        static_cast<size_t>(old.st_size) != bytes.size())
+        return false;
+    int fd = open(out.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    thread_local std::string existing; // kept for the next page
+    struct stat now;
+    bool same = fstat(fd, &now) == 0 && now.st_dev == old.st_dev && now.st_ino == old.st_ino &&
+                now.st_nlink == 1 && now.st_size == old.st_size &&
+                read_exactly(fd, bytes.size(), &existing) && existing == bytes;
+    static const struct timespec modified_now[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+    same = same && futimens(fd, modified_now) == 0;
+    close(fd);
+    if (existing.capacity() > (1u << 20))
+        std::string().swap(existing);
+    return same;
+}
+
+// Closes the page's new file and forgets it, with its hidden name if it has one.
+void drop_page_file(PageOutput *out)
+{
+    if (out->fd >= 0)
+        close(out->fd);
+    out->fd = -1;
+    discard_temp(out);
+}
+
 } // namespace
+
+void reuse_page_bytes(std::string *bytes)
+{
+    // A large page's memory is not kept.
+    if (held.bytes.capacity() == 0 && bytes->capacity() <= (1u << 20)) {
+        bytes->clear();
+        held.bytes.swap(*bytes);
+    }
+}
 
 bool open_page_output(const struct stat &in_st, const std::string &inpath,
                       const std::string &outpath, PageOutput *out)
 {
-    struct stat out_st;
     out->path = outpath;
-    out->replaces = lstat(outpath.c_str(), &out_st) == 0;
-    bool page = out->replaces && S_ISREG(out_st.st_mode);
-    if (page && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
+    out->replaces = lstat(outpath.c_str(), &out->old) == 0;
+    bool page = out->replaces && S_ISREG(out->old.st_mode);
+    if (page && in_st.st_dev == out->old.st_dev && in_st.st_ino == out->old.st_ino) {
         report_driver_failure("%s: Input and output are the same file (%s)!\n", Prog.c_str(),
                               inpath.c_str());
         return false;
     }
     // A link is replaced like a missing page; anything else but a page is left alone.
-    bool usable = page || !out->replaces || S_ISLNK(out_st.st_mode);
-    if (!usable || !create_page_output(out, page ? (out_st.st_mode & 07777) : new_page_mode,
-                                       page ? &out_st : nullptr)) {
+    bool usable = page || !out->replaces || S_ISLNK(out->old.st_mode);
+    if (!usable || !create_page_output(out, page ? (out->old.st_mode & 07777) : new_page_mode,
+                                       page ? &out->old : nullptr)) {
         report_driver_failure("%s: Can't open output file (%s)!\n", Prog.c_str(), outpath.c_str());
         return false;
     }
@@ -175,27 +323,46 @@ bool open_page_output(const struct stat &in_st, const std::string &inpath,
 
 void abandon_page_output(PageOutput *out)
 {
-    std::fclose(out->fp);
-    discard_temp(out);
+    __fpurge(out->fp);
+    drop_page_file(out);
+    end_held();
 }
 
-void finish_page_output(PageOutput *out)
+void finish_page_output(PageOutput *out, bool may_keep)
 {
-    bool unnamed = out->temp.empty();
-    bool ok = std::fflush(out->fp) == 0 && std::ferror(out->fp) == 0;
-    // An unnamed file is named through a descriptor, so one is kept past fclose.
-    int keep = ok && unnamed ? dup(fileno(out->fp)) : -1;
-    ok = std::fclose(out->fp) == 0 && ok && (keep >= 0 || !unnamed);
+    if (std::fflush(out->fp) != 0 || std::ferror(out->fp) != 0) {
+        report_driver_failure("%s: Can't write output file (%s)!\n", Prog.c_str(),
+                              out->path.c_str());
+        drop_page_file(out);
+        end_held();
+        return;
+    }
+    FinishedPage page{std::move(*out), {}, held.spilled, may_keep};
+    page.bytes.swap(held.bytes);
+    end_held();
+    if (hand_to_page_writer(&page))
+        return;
+    if (!complete_page(&page))
+        report_driver_failure("%s: Can't write output file (%s)!\n", Prog.c_str(),
+                              page.out.path.c_str());
+    reuse_page_bytes(&page.bytes);
+}
+
+bool complete_page(FinishedPage *page)
+{
+    PageOutput *out = &page->out;
+    if (!page->spilled && page->may_keep && touch_if_unchanged(*out, page->bytes)) {
+        drop_page_file(out);
+        return true;
+    }
+    bool ok = page->spilled || write_all(out->fd, page->bytes.data(), page->bytes.size());
     if (ok)
-        ok = unnamed ? name_page_file(out, keep)
-                     : std::rename(out->temp.c_str(), out->path.c_str()) == 0;
-    if (keep >= 0)
-        close(keep);
+        ok = out->temp.empty() ? name_page_file(out, out->fd)
+                               : std::rename(out->temp.c_str(), out->path.c_str()) == 0;
     if (ok) {
         set_cleanup_file(nullptr);
         out->temp.clear(); // renamed: the name is the page's now
-        return;
     }
-    report_driver_failure("%s: Can't write output file (%s)!\n", Prog.c_str(), out->path.c_str());
-    discard_temp(out);
+    drop_page_file(out);
+    return ok;
 }

@@ -31,7 +31,9 @@ extern "C" void end_by_signal(int sig)
     std::raise(sig);
 }
 
-constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE too: a reader of standard output that goes away ends the run, and the
+// announcements gathered until then must still reach standard error.
+constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 } // namespace
 

@@ -8,8 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "driver/page_input.h"
 #include "driver/page_output.h"
+#include "driver/page_writer.h"
 #include "driver/tovrel_internal.h"
 #include "engine/bld_html.h"
 #include "support/gather.h"
@@ -24,7 +28,8 @@ std::string subdir;
 std::string sitename;
 
 namespace {
-int failures = 0; // reported by report_driver_failure
+int failures = 0;               // reported by report_driver_failure
+bool gathered_by_batch = false; // a batch writes the gathered announcements, not each page
 } // namespace
 
 void report_driver_failure(const char *fmt, ...)
@@ -36,9 +41,19 @@ void report_driver_failure(const char *fmt, ...)
     failures++;
 }
 
+void count_driver_failure()
+{
+    failures++;
+}
+
 int run_status()
 {
-    return failures > 0 || inc_failures() > 0 ? 2 : 0;
+    return failures_reported() > 0 ? 2 : 0;
+}
+
+int failures_reported()
+{
+    return failures + inc_failures();
 }
 
 int flush_standard_output(int status)
@@ -162,6 +177,7 @@ PageResult write_held_page(FILE *outf, const std::string &data, const char *name
 // reported here.
 void build_opened_page(PageInput *in, const std::string &name)
 {
+    int failures_before = failures_reported();
     PageOutput out;
     if (!open_page_output(in->st, in->path, page_path(outdir, name.c_str()), &out))
         return;
@@ -172,7 +188,7 @@ void build_opened_page(PageInput *in, const std::string &name)
         result = PAGE_UNREADABLE;
     // An empty page file is a failure, but an empty page is made where none stood.
     if (result == PAGE_WRITTEN || (result == PAGE_EMPTY && !out.replaces)) {
-        finish_page_output(&out);
+        finish_page_output(&out, failures_reported() == failures_before);
         return;
     }
     if (result == PAGE_CR_ONLY)
@@ -185,11 +201,13 @@ void build_opened_page(PageInput *in, const std::string &name)
     abandon_page_output(&out);
 }
 
-// Writes what the page gathered for standard error when its build ends, however it ends.
+// Writes what the page gathered for standard error when its build ends, however it ends,
+// unless a batch writes it.
 struct GatheredFlush {
     ~GatheredFlush()
     {
-        flush_gathered();
+        if (!gathered_by_batch)
+            flush_gathered();
     }
 };
 
@@ -213,12 +231,36 @@ void tovrel(const char *fname)
     name.resize(std::min(name.find(".html"), name.size()));
     PageInput in;
     in.path = page_path(indir, name.c_str());
-    if (!open_page_input(&in)) {
+    bool opened = open_page_input(&in);
+    // A page file that leads to the page the writer is putting in place is read once it is.
+    if (wait_for_page_file(opened ? &in.st : nullptr)) {
+        close_page_input(&in);
+        opened = open_page_input(&in);
+    }
+    if (!opened) {
         report_driver_failure("%s: Can't open input file (%s)!\n", Prog.c_str(), in.path.c_str());
         return;
     }
     build_opened_page(&in, name);
     close_page_input(&in);
+}
+
+BatchGathering::BatchGathering()
+{
+    // Only where standard output is another file: on a shared one, what a page writes there
+    // must not get ahead of the announcements of the pages before it.
+    struct stat out, err;
+    gathered_by_batch = fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
+                        (out.st_dev != err.st_dev || out.st_ino != err.st_ino);
+    if (gathered_by_batch)
+        start_page_writer();
+}
+
+BatchGathering::~BatchGathering()
+{
+    stop_page_writer();
+    gathered_by_batch = false;
+    flush_gathered();
 }
 
 int check_dir()

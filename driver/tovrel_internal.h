@@ -16,4 +16,22 @@ std::string page_path(const std::string &dir, const char *name);
 // is then 2).
 [[gnu::format(printf, 1, 2)]] void report_driver_failure(const char *fmt, ...);
 
+// Counts a failure whose message goes out another way.
+void count_driver_failure();
+
+// The failures reported so far, the driver's and the engine's: a page whose build adds one is
+// never taken as unchanged.
+int failures_reported();
+
+// While one lives, the announcements the pages gather for standard error (support/gather.h)
+// are written when the buffer fills, before any other message, and when it dies, rather than
+// after each page: a batch then spares a write per page. It runs the page writer
+// (driver/page_writer.h) meanwhile.
+struct BatchGathering {
+    BatchGathering();
+    ~BatchGathering();
+    BatchGathering(const BatchGathering &) = delete;
+    BatchGathering &operator=(const BatchGathering &) = delete;
+};
+
 #endif

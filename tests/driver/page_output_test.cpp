@@ -1,5 +1,6 @@
-// How a page is put in place: a replaced page keeps its owner and group, and an interrupted
-// or failed run leaves no partial or hidden file behind.
+// How a page is put in place: a replaced page keeps its owner and group, a page built with
+// the bytes already in place is left there and only made fresh, and an interrupted or failed
+// run leaves no partial or hidden file behind.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -7,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,23 +17,89 @@
 
 TEST(PageOutput, ReplacedPageKeepsOwnerAndGroup)
 {
+    // Also in a directory whose set-group-ID bit gives new files its own group: the page
+    // that had root's group keeps it.
     Sandbox box;
     if (geteuid() != 0)
         GTEST_SKIP() << "only root can give a test file another owner";
     make_site(box);
-    write_file(box.site + "/in/a.html", "A\n\nbody\n");
-    write_file(box.site + "/out/a.html", "old\n");
-    std::string out = box.site + "/out/a.html";
-    ASSERT_EQ(chown(out.c_str(), 1234, 5678), 0);
-    ASSERT_EQ(chmod(out.c_str(), 0640), 0);
-    RunResult r = run_tovrel(box, {"a"});
+    const std::string dir = box.site + "/out";
+    ASSERT_EQ(chown(dir.c_str(), 0, 4321), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 02775), 0);
+    for (const char *name : {"a", "b"}) {
+        write_file(box.site + "/in/" + name + ".html", std::string(name) + "\n\nbody\n");
+        write_file(dir + "/" + name + ".html", "old\n");
+    }
+    ASSERT_EQ(chown((dir + "/a.html").c_str(), 1234, 5678), 0);
+    ASSERT_EQ(chown((dir + "/b.html").c_str(), 0, 0), 0);
+    ASSERT_EQ(chmod((dir + "/a.html").c_str(), 0640), 0);
+    RunResult r = run_tovrel(box, {"a", "b"});
     EXPECT_EQ(r.err, "");
     struct stat st;
-    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    ASSERT_EQ(stat((dir + "/a.html").c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 1234u);
     EXPECT_EQ(st.st_gid, 5678u);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(read_file(out), framed_page("A", "", "body\n"));
+    EXPECT_EQ(read_file(dir + "/a.html"), framed_page("a", "", "body\n"));
+    ASSERT_EQ(stat((dir + "/b.html").c_str(), &st), 0);
+    EXPECT_EQ(st.st_gid, 0u);
+}
+
+namespace {
+
+struct stat status_of(const std::string &path)
+{
+    struct stat st {};
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+} // namespace
+
+TEST(PageOutput, OnlyAnUnchangedSingleLinkedPageIsKeptInPlace)
+{
+    // Every earlier page holds the bytes the build makes (or, for "d", as many other bytes)
+    // and is older than its page file. Only "same" may stay in place, made fresh; the
+    // hard-linked, symbolically linked, different and failing pages are replaced, and no
+    // other file a link reaches is touched.
+    Sandbox box;
+    make_site(box);
+    const std::string out = box.site + "/out/";
+    write_file(box.site + "/in/f.html", "f\n\n>Nope\nbody\n");
+    run_tovrel(box, {"f"});
+    const std::string failing = read_file(out + "f.html");
+    for (const char *name : {"same", "hard", "sym", "d"})
+        write_file(box.site + "/in/" + name + ".html", std::string(name) + "\n\nbody\n");
+    for (const char *name : {"same", "hard"})
+        write_file(out + name + ".html", framed_page(name, "", "body\n"));
+    write_file(out + "d.html", framed_page("d", "", "bodx\n"));
+    write_file(box.site + "/pub/sym.html", framed_page("sym", "", "body\n"));
+    ASSERT_EQ(symlink("../pub/sym.html", (out + "sym.html").c_str()), 0);
+    ASSERT_EQ(link((out + "hard.html").c_str(), (box.site + "/pub/hard.html").c_str()), 0);
+    for (const char *name : {"f", "same", "hard", "sym", "d"}) {
+        set_mtime(box.site + "/in/" + name + ".html", 2000);
+        set_mtime(out + name + ".html", 1000);
+    }
+    set_mtime(box.site + "/pub/sym.html", 1000);
+    std::map<std::string, ino_t> before;
+    for (const char *name : {"f", "same", "hard"})
+        before[name] = status_of(out + name + ".html").st_ino;
+
+    RunResult r = run_tovrel(box, {"f", "same", "hard", "sym", "d"});
+    EXPECT_EQ(r.err, "unknown include (Nope)\n");
+    EXPECT_EQ(r.status, 2);
+    struct stat same = status_of(out + "same.html");
+    EXPECT_EQ(same.st_ino, before["same"]);
+    EXPECT_GT(same.st_mtim.tv_sec, 2000);
+    EXPECT_NE(status_of(out + "hard.html").st_ino, before["hard"]);
+    EXPECT_NE(status_of(out + "f.html").st_ino, before["f"]);
+    EXPECT_TRUE(S_ISREG(status_of(out + "sym.html").st_mode));
+    for (const char *kept : {"/pub/sym.html", "/pub/hard.html"})
+        EXPECT_EQ(status_of(box.site + kept).st_mtim.tv_sec, 1000) << kept;
+    EXPECT_EQ(status_of(box.site + "/pub/hard.html").st_nlink, 1u);
+    EXPECT_EQ(read_file(out + "f.html"), failing);
+    for (const char *name : {"same", "hard", "sym", "d"})
+        EXPECT_EQ(read_file(out + name + ".html"), framed_page(name, "", "body\n")) << name;
 }
 
 TEST(PageOutput, InterruptedBatchLeavesOnlyWholePages)
