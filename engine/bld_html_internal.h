@@ -13,7 +13,6 @@
 #include "engine/bld_html.h"
 
 constexpr int max_include_fields = 100;
-constexpr int max_assign_fields = 3;
 constexpr int max_include_depth = 100;
 // Bounds on what one include from a page or the driver may grow into, so that a library
 // whose macros include themselves more than once, or double a variable on every level,

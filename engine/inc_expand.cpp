@@ -124,10 +124,12 @@ std::string_view evaluated_field(std::string_view field, std::string *work, int 
     return *work;
 }
 
+// The work strings of a condition's evaluated fields: no condition starts another, so these
+// serve them all.
+std::string condition_work[4];
+
 // Evaluates the fields of a condition that hold a reference, in their order (str1, str2, the
 // true and the false text), each into its work string; the others stay as they are.
-std::string condition_work[4]; // no condition starts another, so these serve them all
-
 void evaluate_fields(std::string_view *fld[4], int nargs, char **args)
 {
     for (int i = 0; i < 4; i++)

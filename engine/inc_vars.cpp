@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "engine/bld_html_internal.h"
-#include "support/splitfld.h"
 #include "support/util.h"
 
 namespace {
