@@ -138,8 +138,8 @@ RecentMacro recent_macros[256];
 
 RecentMacro &recent_macro(const char *name, size_t len)
 {
-    unsigned first = static_cast<unsigned char>(to_lower_ascii(name[0]));
-    unsigned last = len ? static_cast<unsigned char>(to_lower_ascii(name[len - 1])) : 0;
+    size_t first = static_cast<unsigned char>(to_lower_ascii(name[0]));
+    size_t last = len ? static_cast<unsigned char>(to_lower_ascii(name[len - 1])) : 0;
     return recent_macros[(len * 131 + first * 31 + last) & 255];
 }
 

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr size_t held_size = 32 * 1024;
+constexpr size_t held_size = size_t{32} << 10; // 32 KiB
 char held[held_size];
 int open_calls = 0; // engine calls that write output, currently running
 

@@ -50,8 +50,8 @@ int recent_slots[256];
 int &recent_slot(std::string_view name)
 {
     size_t len = name.size();
-    unsigned first = len ? static_cast<unsigned char>(name[0]) : 0;
-    unsigned last = len ? static_cast<unsigned char>(name[len - 1]) : 0;
+    size_t first = len ? static_cast<unsigned char>(name[0]) : 0;
+    size_t last = len ? static_cast<unsigned char>(name[len - 1]) : 0;
     return recent_slots[(len * 131 + first * 31 + last) & 255];
 }
 
