@@ -19,6 +19,7 @@ namespace {
 // clang-tidy 14 loses track of va_start when it checks several files in one run.
 [[gnu::format(printf, 2, 0)]] void write_formatted(FILE *fp, const char *fmt, va_list ap)
 {
+    flush_output();             // what the page holds back comes first, wherever the page goes
     std::vfprintf(fp, fmt, ap); // NOLINT(clang-analyzer-valist.Uninitialized)
 }
 
@@ -64,6 +65,7 @@ void inc_failure(IncFault fault, const char *subject)
         check_fault(fault, subject);
         return;
     }
+    flush_output();
     std::fputs(messages[fault].before, stderr);
     std::fputs(subject, stderr);
     std::fputs(messages[fault].after, stderr);

@@ -80,7 +80,9 @@ void bld_html(FILE *outf, FILE *inf);
 void bld_html_text(FILE *outf, TextLines *text);
 
 // find_smenu for a page file held in memory: the whole of text (from text.at, which should
-// be the start of the page), followed by a NUL byte as for bld_html_text.
+// be the start of the page), followed by a NUL byte as for bld_html_text. Right after
+// bld_html_text over the rest of the same text (unchanged since), it reads again only the
+// lines before that rest and takes the sub-link lines the body pass noted.
 void find_smenu_text(FILE *outf, TextLines text);
 
 // Rewinds inf and writes the sub-menu (SubMenuStart, one SubMenuItem per sub-link line,

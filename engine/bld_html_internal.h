@@ -6,13 +6,13 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "engine/bld_html.h"
 
 constexpr int max_include_fields = 100;
-constexpr int max_assign_fields = 3;
 constexpr int max_include_depth = 100;
 // Bounds on what one include from a page or the driver may grow into, so that a library
 // whose macros include themselves more than once, or double a variable on every level,
@@ -84,6 +84,32 @@ void inc_failure(IncFault fault, const char *subject);
 // Reports a warning on standard error; warnings are not counted.
 [[gnu::format(printf, 1, 2)]] void inc_warning(const char *fmt, ...);
 
+// Page output (inc_output.cpp). write_output writes len bytes of text to fp, perhaps held back
+// for a while: they reach fp before the outermost engine call returns and before
+// flush_output returns. Most pieces are short, so the usual case is inline.
+struct HeldOutput {
+    FILE *fp;    // the stream the held bytes are for
+    char *end;   // the end of the held bytes
+    char *limit; // the end of the buffer
+};
+extern HeldOutput held_output;
+void write_output_slow(FILE *fp, const char *text, size_t len);
+inline void write_output(FILE *fp, const char *text, size_t len)
+{
+    if (fp == held_output.fp && len <= static_cast<size_t>(held_output.limit - held_output.end)) {
+        std::memcpy(held_output.end, text, len);
+        held_output.end += len;
+        return;
+    }
+    write_output_slow(fp, text, len);
+}
+// Writes what is held back; called before the engine writes to a stream itself.
+void flush_output();
+// Every public call that writes output runs between these two; the outermost end_output
+// writes what is held back.
+void begin_output();
+void end_output();
+
 // Counts n bytes written into the page, or evaluated for it; past a bound the page stops.
 void count_page_output(size_t n);
 void count_page_evaluated(size_t n);
@@ -130,6 +156,10 @@ MacroSite *macro_site(const ProdAlphaList *body);
 // The variable store (inc_vars.cpp).
 // Stores value (null or empty: blank) under name; name and value stay the caller's.
 void store_var(const char *name, const char *value);
+// Publishes the arguments of one include (args[1] to args[nargs - 1]) as arg1.. and nargs,
+// and blanks the argument variables a previous include with more fields left behind.
+// lens[n] receives the length of args[n].
+void publish_args(int nargs, char **args, size_t *lens);
 // Runs the assignment text name|value (a second '|' ends the value; no '|': a blank value).
 void do_set(const char *str);
 // Blanks the whole store: no variables afterwards.
@@ -166,12 +196,18 @@ void check_swallowed(const char *name, int line);
 // Reports fault located (called by inc_failure in check mode).
 void check_fault(IncFault fault, const char *subject);
 
-// Finds the variable name like get_val, trying first the slot *hint names (where the store
-// had it at the caller's last look) and then updating *hint; a hint of -1 means none. Most
-// names are asked for again and again from the same place, so this spares the search.
-const char *get_val_hinted(const char *name, int *hint);
+// Where a caller found a variable last: its slot in vars, good while the store has not been
+// cleared since (the generation tells). Slots never move otherwise, so a hint that is still
+// good needs no comparison of names. Most names are asked for again and again from the same
+// place, so this spares the search.
+struct VarHint {
+    int slot = -1; // -1: none
+    unsigned generation = 0;
+};
+// Finds the variable name like get_val, trying the slot *hint names first, and updates *hint.
+const char *get_val_hinted(const char *name, VarHint *hint);
 // store_var with a hint, as get_val_hinted.
-void store_var_hinted(const char *name, const char *value, int *hint);
+void store_var_hinted(const char *name, const char *value, VarHint *hint);
 
 // Parsed macro bodies (inc_body.cpp). A body parsed when the library is loaded: its lines
 // cut into text, include, exec and evaluated lines, each knowing the index of its source
@@ -181,18 +217,26 @@ struct ParsedBody;
 ParsedBody *parse_body(const ProdAlphaList *body);
 void free_parsed_body(ParsedBody *parsed);
 // Writes the expansion of the body parsed into outf, as process_include does for its lines.
-void run_parsed_body(FILE *outf, ParsedBody *parsed, int nargs, char **args);
+// lens holds the length of each argument, as publish_args gives them.
+void run_parsed_body(FILE *outf, ParsedBody *parsed, int nargs, char **args, const size_t *lens);
 
-// The macro index (inc_library.cpp). find_inc, trying first the position *hint names (where
-// the caller found the name last time) and then updating *hint.
-int find_inc_hinted(const char *name, int *hint);
+// The macro index (inc_library.cpp). Where a caller found a macro last: its position in incs,
+// and the index's generation then (positions move only when a library is loaded or dropped).
+struct MacroHint {
+    int pos = -1;
+    unsigned generation = 0;
+    bool fixed = false; // the caller always asks for the same name (set by the caller)
+};
+// find_inc, trying first the position *hint names, and then updating *hint. A fixed hint of
+// the current generation is taken without looking at the name.
+int find_inc_hinted(const char *name, MacroHint *hint);
 // The parsed form of the macro at position pos of incs.
 ParsedBody *parsed_at(int pos);
 
 // Expansion (inc_expand.cpp). Includes the macro named by the include text's fields (args[0]
 // is name when nargs > 0; name is "" otherwise), as do_include does once it has split them.
 // hint, when not null, is handed to find_inc_hinted.
-void include_fields(FILE *outf, const char *name, int nargs, char **args, int *hint);
+void include_fields(FILE *outf, const char *name, int nargs, char **args, MacroHint *hint);
 // Runs the command text str (set, clear or if, then '|' and the rest); if writes to fp.
 void do_exec(FILE *fp, const char *str, int nargs, char **args);
 

@@ -81,6 +81,7 @@ const char *const frame_macros[] = {"pagestart",    "pagehdr",     "pageend",
     std::vsnprintf(text.data() + at, text.size() - at, fmt,
                    ap); // NOLINT(clang-analyzer-valist.Uninitialized)
     text.back() = '\n';
+    flush_output();
     std::fwrite(text.data(), 1, text.size(), stderr);
     if (inc_state.checking && kind == DIAG_ERROR)
         check.errors++;

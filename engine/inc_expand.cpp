@@ -2,11 +2,11 @@
 // their arguments and the runaway limits. These call each other, so they live together.
 #include "engine/bld_html.h"
 
-#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "engine/bld_html_internal.h"
 #include "support/splitfld.h"
@@ -61,72 +61,96 @@ void resolve_reference(std::string *out, const std::string &name, int nargs, cha
     out->append(value, len);
 }
 
-// True when str holds "$[" (strstr costs more on the short texts of conditions).
-bool has_reference(const char *str)
+// Drops the memory of a work string that held a rare huge text.
+void release_if_huge(std::string *work)
 {
-    for (const char *p = std::strchr(str, '$'); p; p = std::strchr(p + 1, '$'))
-        if (p[1] == '[')
+    if (work->capacity() > 65536)
+        std::string().swap(*work);
+}
+
+// Sets *out to str (null: "") with every $[name] reference resolved, counted as evaluated for
+// the page. Not reentrant: one work string serves every name.
+void eval_into(std::string *out, const char *str, int nargs, char **args)
+{
+    static std::string name;
+    out->clear();
+    const char *p = str ? str : "";
+    while (*p) {
+        const char *ref = std::strstr(p, "$[");
+        if (!ref) {
+            out->append(p);
+            break;
+        }
+        out->append(p, ref);
+        const char *start = ref + 2;
+        const char *end = std::strchr(start, ']');
+        name.assign(start, end ? end : start + std::strlen(start));
+        resolve_reference(out, name, nargs, args);
+        p = end ? end + 1 : start + name.size();
+    }
+    count_page_evaluated(out->size());
+}
+
+// True when text holds "$[".
+bool has_reference(std::string_view text)
+{
+    for (size_t at = text.find('$'); at != std::string_view::npos; at = text.find('$', at + 1))
+        if (at + 1 < text.size() && text[at + 1] == '[')
             return true;
     return false;
 }
 
-// Cuts the condition text in place into its five fields; the fifth ends at the next '|'.
-// Returns 0, or 1 to 4 when the separator after that field is missing.
-int cut_condition(char *text, char *fld[5])
+// Cuts the condition text into its five fields; the fifth ends at the next '|'. Returns 0,
+// or 1 to 4 when the separator after that field is missing.
+int cut_condition(std::string_view text, std::string_view fld[5])
 {
     for (int i = 0; i < 4; i++) {
-        char *bar = std::strchr(text, '|');
-        if (!bar)
+        size_t bar = text.find('|');
+        if (bar == std::string_view::npos)
             return i + 1;
-        *bar = '\0';
-        fld[i] = text;
-        text = bar + 1;
+        fld[i] = text.substr(0, bar);
+        text.remove_prefix(bar + 1);
     }
-    fld[4] = text;
-    if (char *bar = std::strchr(text, '|'))
-        *bar = '\0';
+    fld[4] = text.substr(0, text.find('|'));
     return 0;
 }
 
-// Writes prefix and the decimal n into buf (which holds 32) as a C string; snprintf's
-// format parsing shows in every include otherwise.
-const char *numbered_name(char *buf, const char *prefix, int n)
+// The value of a condition's field that holds a reference: its evaluated copy in *work.
+std::string_view evaluated_field(std::string_view field, std::string *work, int nargs, char **args)
 {
-    size_t len = 0;
-    for (; prefix[len] != '\0'; len++)
-        buf[len] = prefix[len];
-    char *end = std::to_chars(buf + len, buf + 31, n).ptr;
-    *end = '\0';
-    return buf;
+    static std::string text; // the field as a C string
+    text.assign(field);
+    eval_into(work, text.c_str(), nargs, args);
+    return *work;
 }
 
-// Publishes the arguments of one include as arg1.. and nargs, and blanks the argument
-// variables a previous include with more fields left behind.
-void publish_args(int nargs, char **args)
+// The work strings of a condition's evaluated fields: no condition starts another, so these
+// serve them all.
+std::string condition_work[4];
+
+// Evaluates the fields of a condition that hold a reference, in their order (str1, str2, the
+// true and the false text), each into its work string; the others stay as they are.
+void evaluate_fields(std::string_view *fld[4], int nargs, char **args)
 {
-    // Where the store had each name last time: these are set for every include.
-    static int arg_hints[max_include_fields];
-    static int nargs_hint = -1;
-    static char names[max_include_fields][32]; // "arg1" and on, written once
-    if (names[1][0] == '\0')
-        for (int n = 1; n < max_include_fields; n++)
-            numbered_name(names[n], "arg", n);
-    for (int n = 1; n < nargs; n++) {
-        const char *name = names[n];
-        if (tracing(TRACE_ALL)) // the test first: a trace call costs even when it is quiet
-            trace(TRACE_ALL, "Setting arg: %s|%s.\n", name, args[n]);
-        store_var_hinted(name, args[n], &arg_hints[n]);
-    }
-    if (nargs >= 1) {
-        char count[32];
-        numbered_name(count, "", nargs);
-        if (tracing(TRACE_ALL))
-            trace(TRACE_ALL, "do_set:nargs|%s\n", count);
-        store_var_hinted("nargs", count, &nargs_hint);
-    }
-    for (int n = nargs; n < inc_state.lastnargs; n++)
-        store_var_hinted(names[n], nullptr, &arg_hints[n]);
-    inc_state.lastnargs = nargs;
+    for (int i = 0; i < 4; i++)
+        if (has_reference(*fld[i]))
+            *fld[i] = evaluated_field(*fld[i], &condition_work[i], nargs, args);
+}
+
+// The relation code of the comparison operator op, as evalrelop gives it.
+int relop_code(std::string_view op)
+{
+    static const struct {
+        char op[3];
+        int code;
+    } ops[] = {{"<", 4}, {"<=", 6}, {"==", 2}, {"=", 2}, {">", 1}, {">=", 3}, {"!=", 5}, {"<>", 5}};
+    if (op.empty() || op.size() > 2) // every operator has one or two characters
+        return 0;
+    char second = op.size() == 2 ? op[1] : '\0';
+    for (const auto &entry : ops)
+        if (entry.op[0] == op[0] && entry.op[1] == second)
+            return entry.code;
+    return 0;
 }
 
 // True when the include of name may go ahead; otherwise the limit it met is reported (the
@@ -151,109 +175,45 @@ bool within_limits(const char *name)
     return true;
 }
 
-} // namespace
-
-char *evalstr(const char *str, int nargs, char **args)
-{
-    if (!str)
-        str = "";
-    // Not reentrant, so one pair of work strings serves every call without allocating.
-    static std::string out;
-    static std::string name;
-    out.clear();
-    const char *p = str;
-    while (*p) {
-        const char *ref = std::strstr(p, "$[");
-        if (!ref) {
-            out.append(p);
-            break;
-        }
-        out.append(p, ref);
-        const char *start = ref + 2;
-        const char *end = std::strchr(start, ']');
-        name.assign(start, end ? end : start + std::strlen(start));
-        resolve_reference(&out, name, nargs, args);
-        p = end ? end + 1 : start + name.size();
-    }
-    count_page_evaluated(out.size());
-    char *result = static_cast<char *>(xmalloc(out.size() + 1));
-    std::memcpy(result, out.c_str(), out.size() + 1);
-    if (out.capacity() > 65536) // a rare huge text: do not hold on to its memory
-        std::string().swap(out);
-    return result;
-}
-
-int evalrelop(const char *str)
-{
-    static const struct {
-        char op[3];
-        int code;
-    } ops[] = {{"<", 4}, {"<=", 6}, {"==", 2}, {"=", 2}, {">", 1}, {">=", 3}, {"!=", 5}, {"<>", 5}};
-    if (!str || str[0] == '\0' || (str[1] != '\0' && str[2] != '\0'))
-        return 0; // every operator has one or two characters
-    for (const auto &entry : ops)
-        if (entry.op[0] == str[0] && entry.op[1] == str[1])
-            return entry.code;
-    return 0;
-}
-
-int do_if(FILE *fp, const char *str, int nargs, char **args)
+// do_if's work. The fields are read where they stand in str, without a copy.
+int run_condition(FILE *fp, const char *str, int nargs, char **args)
 {
     if (!str)
         return 1;
-    trace(TRACE_EXPAND, "do_if(%s)\n", str);
-    char local[256];
-    std::string heap;
-    char *copy = copy_text(str, std::strlen(str), local, sizeof local, &heap);
-    char *fld[5];
-    if (int missing = cut_condition(copy, fld))
+    if (tracing(TRACE_EXPAND))
+        trace(TRACE_EXPAND, "do_if(%s)\n", str);
+    std::string_view fld[5];
+    if (int missing = cut_condition(str, fld))
         return missing;
 
-    // A field without a reference is used as it stands; the others are evaluated copies.
-    char *evaluated[5] = {};
-    auto value = [&](int i) -> const char * {
-        if (has_reference(fld[i]))
-            evaluated[i] = evalstr(fld[i], nargs, args);
-        return evaluated[i] ? evaluated[i] : fld[i];
-    };
-    const char *s1 = value(0);
-    const char *s2 = value(2);
-    const char *t = value(3);
-    const char *f = value(4);
-    int rval = evalrelop(fld[1]);
-    trace(TRACE_EXPAND, "do_if: str1=%s, str2=%s, s1=%s, s2=%s, t=%s, f=%s, rval=%d\n", fld[0],
-          fld[2], s1, s2, t, f, rval);
-    int cmp = std::strcmp(s1, s2); // compares bytes as unsigned char
+    // A field without a reference is used as it stands; most conditions hold none at all.
+    std::string_view s1 = fld[0], s2 = fld[2], t = fld[3], f = fld[4];
+    if (std::strchr(str, '$')) {
+        std::string_view *values[4] = {&s1, &s2, &t, &f};
+        evaluate_fields(values, nargs, args);
+    }
+    int rval = relop_code(fld[1]);
+    if (tracing(TRACE_EXPAND)) {
+        auto n = [](std::string_view v) { return static_cast<int>(v.size()); };
+        trace(TRACE_EXPAND,
+              "do_if: str1=%.*s, str2=%.*s, s1=%.*s, s2=%.*s, t=%.*s, f=%.*s, rval=%d\n", n(fld[0]),
+              fld[0].data(), n(fld[2]), fld[2].data(), n(s1), s1.data(), n(s2), s2.data(), n(t),
+              t.data(), n(f), f.data(), rval);
+    }
+    int cmp = s1.compare(s2); // compares bytes as unsigned char, as strcmp does
     bool holds = (cmp < 0 && (rval & 4)) || (cmp == 0 && (rval & 2)) || (cmp > 0 && (rval & 1));
-    const char *chosen = holds ? t : f;
-    count_page_output(std::strlen(chosen));
-    std::fputs(chosen, fp ? fp : stdout);
+    std::string_view chosen = holds ? t : f;
+    count_page_output(chosen.size());
+    write_output(fp ? fp : stdout, chosen.data(), chosen.size());
     if (inc_state.checking)
-        check_text(chosen, std::strlen(chosen));
-    for (char *field : evaluated)
-        std::free(field);
+        check_text(chosen.data(), chosen.size());
+    for (std::string &work : condition_work)
+        release_if_huge(&work);
     return 0;
 }
 
-void do_exec(FILE *fp, const char *str, int nargs, char **args)
-{
-    trace(TRACE_ALL, "do_exec:%s.\n", str);
-    const char *bar = std::strchr(str, '|');
-    size_t wordlen = bar ? static_cast<size_t>(bar - str) : std::strlen(str);
-    const char *rest = bar ? bar + 1 : "";
-    if (equals_nocase(str, wordlen, "set")) {
-        do_set(rest);
-    } else if (equals_nocase(str, wordlen, "clear")) {
-        do_clear();
-    } else if (equals_nocase(str, wordlen, "if")) {
-        int result = do_if(fp, rest, nargs, args);
-        trace(TRACE_ALL, "do_if returned %d\n", result);
-    } else {
-        inc_failure(FAULT_COMMAND, str);
-    }
-}
-
-void do_include(FILE *outf, const char *str)
+// do_include's work.
+void include_text(FILE *outf, const char *str)
 {
     if (!str || inc_state.page_stopped)
         return;
@@ -267,34 +227,8 @@ void do_include(FILE *outf, const char *str)
     include_fields(outf, copy, nargs, args, nullptr); // the split left the name alone in copy
 }
 
-void include_fields(FILE *outf, const char *name, int nargs, char **args, int *hint)
-{
-    int pos = hint ? find_inc_hinted(name, hint) : find_inc(name);
-    if (pos < 0) {
-        inc_failure(FAULT_UNKNOWN, name);
-        return;
-    }
-    if (!within_limits(name))
-        return;
-    inc_state.expansions++;
-    auto *body = static_cast<ProdAlphaList *>(incs->item[pos]);
-    publish_args(nargs, args);
-    if (inc_state.checking)
-        check_enter(name, body);
-    inc_state.include_depth++;
-    // A body the loader parsed runs in that form, unless expansion traces or a check are
-    // wanted: they follow process_include's reading line by line.
-    ParsedBody *parsed = tracing(TRACE_EXPAND) || inc_state.checking ? nullptr : parsed_at(pos);
-    if (parsed)
-        run_parsed_body(outf ? outf : stdout, parsed, nargs, args);
-    else
-        process_include(outf, name, body, nargs, args);
-    inc_state.include_depth--;
-    if (inc_state.checking)
-        check_leave();
-}
-
-void process_include(FILE *outf, const char *name, ProdAlphaList *body, int nargs, char **args)
+// process_include's work.
+void expand_lines(FILE *outf, const char *name, ProdAlphaList *body, int nargs, char **args)
 {
     if (tracing(TRACE_EXPAND)) {
         trace(TRACE_EXPAND, "process_include(%s), nargs=%d ", or_null(name), nargs);
@@ -319,12 +253,100 @@ void process_include(FILE *outf, const char *name, ProdAlphaList *body, int narg
             do_include(outf, line + 1);
         } else {
             trace(TRACE_ALL, "Copy: [%s]\n", line);
-            count_page_output(std::strlen(line) + 1);
-            std::fputs(line, outf);
-            std::putc('\n', outf);
+            size_t len = std::strlen(line);
+            count_page_output(len + 1);
+            write_output(outf, line, len);
+            write_output(outf, "\n", 1);
             if (inc_state.checking)
-                check_text(line, std::strlen(line));
+                check_text(line, len);
         }
         std::free(expanded);
     }
+}
+
+} // namespace
+
+char *evalstr(const char *str, int nargs, char **args)
+{
+    static std::string out; // not reentrant, so one work string serves every call
+    eval_into(&out, str, nargs, args);
+    char *result = static_cast<char *>(xmalloc(out.size() + 1));
+    std::memcpy(result, out.c_str(), out.size() + 1);
+    release_if_huge(&out);
+    return result;
+}
+
+int evalrelop(const char *str)
+{
+    return str ? relop_code(str) : 0;
+}
+
+int do_if(FILE *fp, const char *str, int nargs, char **args)
+{
+    begin_output();
+    int result = run_condition(fp, str, nargs, args);
+    end_output();
+    return result;
+}
+
+void do_exec(FILE *fp, const char *str, int nargs, char **args)
+{
+    if (tracing(TRACE_ALL))
+        trace(TRACE_ALL, "do_exec:%s.\n", str);
+    const char *bar = std::strchr(str, '|');
+    size_t wordlen = bar ? static_cast<size_t>(bar - str) : std::strlen(str);
+    const char *rest = bar ? bar + 1 : "";
+    if (equals_nocase(str, wordlen, "set")) {
+        do_set(rest);
+    } else if (equals_nocase(str, wordlen, "clear")) {
+        do_clear();
+    } else if (equals_nocase(str, wordlen, "if")) {
+        int result = do_if(fp, rest, nargs, args);
+        if (tracing(TRACE_ALL))
+            trace(TRACE_ALL, "do_if returned %d\n", result);
+    } else {
+        inc_failure(FAULT_COMMAND, str);
+    }
+}
+
+void do_include(FILE *outf, const char *str)
+{
+    begin_output();
+    include_text(outf, str);
+    end_output();
+}
+
+void include_fields(FILE *outf, const char *name, int nargs, char **args, MacroHint *hint)
+{
+    int pos = hint ? find_inc_hinted(name, hint) : find_inc(name);
+    if (pos < 0) {
+        inc_failure(FAULT_UNKNOWN, name);
+        return;
+    }
+    if (!within_limits(name))
+        return;
+    inc_state.expansions++;
+    auto *body = static_cast<ProdAlphaList *>(incs->item[pos]);
+    size_t lens[max_include_fields];
+    publish_args(nargs, args, lens);
+    if (inc_state.checking)
+        check_enter(name, body);
+    inc_state.include_depth++;
+    // A body the loader parsed runs in that form, unless expansion traces or a check are
+    // wanted: they follow process_include's reading line by line.
+    ParsedBody *parsed = tracing(TRACE_EXPAND) || inc_state.checking ? nullptr : parsed_at(pos);
+    if (parsed)
+        run_parsed_body(outf ? outf : stdout, parsed, nargs, args, lens);
+    else
+        process_include(outf, name, body, nargs, args);
+    inc_state.include_depth--;
+    if (inc_state.checking)
+        check_leave();
+}
+
+void process_include(FILE *outf, const char *name, ProdAlphaList *body, int nargs, char **args)
+{
+    begin_output();
+    expand_lines(outf, name, body, nargs, args);
+    end_output();
 }

@@ -122,6 +122,41 @@ std::unordered_map<std::string_view, int, NocaseHash, NocaseEqual> macro_slots;
 // The parsed form of the body at each position of incs.
 std::vector<ParsedBody *> parsed_slots;
 
+// Counts the changes of positions in incs, so a MacroHint knows whether it still holds.
+unsigned macro_generation = 1;
+
+// The position in incs where a name was found last, by a few bytes of the name and as it was
+// spelled: a page names the same few macros again and again, and comparing a short name costs
+// less than hashing it. An entry of an older generation is not used.
+struct RecentMacro {
+    unsigned generation = 0;
+    int pos = -1;
+    size_t len = 0;
+    char spelled[24] = {};
+};
+RecentMacro recent_macros[256];
+
+RecentMacro &recent_macro(const char *name, size_t len)
+{
+    size_t first = static_cast<unsigned char>(to_lower_ascii(name[0]));
+    size_t last = len ? static_cast<unsigned char>(to_lower_ascii(name[len - 1])) : 0;
+    return recent_macros[(len * 131 + first * 31 + last) & 255];
+}
+
+void bump_macro_generation()
+{
+    macro_generation++;
+}
+
+// True when name spells the lower-cased key, ignoring the case of 'A' to 'Z'.
+bool names_macro(const char *name, const char *key)
+{
+    size_t i = 0;
+    while (key[i] != '\0' && key[i] == to_lower_ascii(name[i]))
+        i++;
+    return key[i] == '\0' && name[i] == '\0';
+}
+
 // The parsed form of every body in incs and pending_macros, made as each is stored and
 // dropped with it. The map owns them, so they are freed with it when the process ends, too.
 using ParsedPtr = std::unique_ptr<ParsedBody, void (*)(ParsedBody *)>;
@@ -135,6 +170,7 @@ ParsedBody *parsed_form(const ProdAlphaList *body)
 
 void index_macro_slots()
 {
+    bump_macro_generation();
     macro_slots.clear();
     parsed_slots.clear();
     for (int i = 0; incs && i < incs->nitems; i++) {
@@ -237,6 +273,7 @@ int parse_inc(FILE *fp, const char *iname, int *lineno)
 
 void list_macros()
 {
+    flush_output();
     std::fprintf(stderr, "%d macros defined:\n", incs ? incs->nitems : 0);
     for (int i = 0; incs && i < incs->nitems; i++) {
         auto *body = static_cast<const ProdAlphaList *>(incs->item[i]);
@@ -270,22 +307,31 @@ int find_inc(const char *name)
 {
     if (!name)
         return -1;
-    auto it = macro_slots.find(name);
-    return it == macro_slots.end() ? -1 : it->second;
+    size_t len = std::strlen(name);
+    RecentMacro &recent = recent_macro(name, len);
+    if (recent.generation == macro_generation && recent.len == len &&
+        std::memcmp(recent.spelled, name, len) == 0)
+        return recent.pos;
+    auto it = macro_slots.find(std::string_view(name, len));
+    if (it == macro_slots.end())
+        return -1;
+    if (len < sizeof recent.spelled) {
+        recent.generation = macro_generation;
+        recent.pos = it->second;
+        recent.len = len;
+        std::memcpy(recent.spelled, name, len);
+    }
+    return it->second;
 }
 
-int find_inc_hinted(const char *name, int *hint)
+int find_inc_hinted(const char *name, MacroHint *hint)
 {
-    int pos = *hint;
-    if (name && incs && pos >= 0 && pos < incs->nitems) {
-        const char *key = incs->key[pos];
-        size_t i = 0;
-        while (key[i] != '\0' && key[i] == to_lower_ascii(name[i]))
-            i++;
-        if (key[i] == '\0' && name[i] == '\0')
-            return pos;
-    }
-    return *hint = find_inc(name);
+    int pos = hint->pos;
+    bool current = hint->generation == macro_generation && pos >= 0;
+    if (current && (hint->fixed || (name && names_macro(name, incs->key[pos]))))
+        return pos;
+    hint->generation = macro_generation;
+    return hint->pos = find_inc(name);
 }
 
 ParsedBody *parsed_at(int pos)
@@ -296,6 +342,7 @@ ParsedBody *parsed_at(int pos)
 
 void free_macros()
 {
+    bump_macro_generation();
     macro_slots.clear();
     parsed_slots.clear();
     parsed_bodies.clear();

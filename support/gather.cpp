@@ -74,6 +74,11 @@ bool gather_stderr()
     return true;
 }
 
+bool stderr_gathered()
+{
+    return gathering;
+}
+
 void gather_text(const char *text)
 {
     size_t len = std::strlen(text);

@@ -15,6 +15,9 @@
 // Returns true when gathering is on. Calling it again changes nothing.
 bool gather_stderr();
 
+// True once gather_stderr has started gathering.
+bool stderr_gathered();
+
 // Writes the C string text to standard error, or keeps it for later while gathering.
 void gather_text(const char *text);
 

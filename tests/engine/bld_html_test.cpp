@@ -402,6 +402,69 @@ TEST(Page, SubMenuFromSubLinkLines)
                            "unknown include (SubMenuEnd)\n");
 }
 
+TEST(Page, HeldTextBuildsWhatTheStreamBuilds)
+{
+    // Sub-link lines in the header and after the body's includes, behind white space the body
+    // pass does not skip, with a CR, after a NUL byte; a last line without line end.
+    const std::string page("Title\n>SubLink|Head|h\n\n<p>a</p>\n  >SubLink|In|i\n"
+                           "\v>SubLink|Vt|v\n\f]SubLink|Ff|f\r\n\r>SubLink|Cr|c\n>Nope\n"
+                           ">!set|x|1\nx\0y\n>SubLink|Nul|n\n>SubLinkN|Nn\nend >SubLink|no",
+                           157);
+    const size_t body = page.find("<p>");
+    auto build = [&](FILE *out, bool held) {
+        load_library(">SubLink\n<a>$[1]</a>\n>\n>SubMenuStart\n<ul>\n>\n"
+                     ">SubMenuItem\n<li>$[1]:$[2]:$[nargs]</li>\n>\n>SubMenuEnd\n</ul>\n>\n");
+        if (held) { // page.c_str() ends in the NUL byte the held text needs
+            TextLines rest{page.c_str() + body, page.c_str() + page.size()};
+            bld_html_text(out, &rest);
+            find_smenu_text(out, TextLines{page.c_str(), page.c_str() + page.size()});
+            return;
+        }
+        FILE *in = stream_with(page);
+        std::fseek(in, static_cast<long>(body), SEEK_SET);
+        bld_html(out, in);
+        find_smenu(out, in);
+        std::fclose(in);
+    };
+    ChildRun stream = run_child([&](FILE *out) { build(out, false); });
+    ChildRun held = run_child([&](FILE *out) { build(out, true); });
+    EXPECT_EQ(held.out, stream.out);
+    EXPECT_EQ(held.std_err, stream.std_err);
+    EXPECT_NE(stream.out.find("<ul>\n<li>Head:h:3</li>\n<li>In:i:3</li>\n<li>Vt:v:3</li>\n"
+                              "<li>Ff:f:3</li>\n<li>Cr:c:3</li>\n<li>Nul:n:3</li>\n"
+                              "<li>Nn::2</li>\n</ul>\n"),
+              std::string::npos)
+        << stream.out;
+}
+
+TEST(Page, OutputKeepsItsPlaceAmongMessagesOnTheSameStream)
+{
+    ChildRun run = run_child([](FILE *) {
+        load_library(">M\nbefore $[1]\n>Nope\nafter\n>\n");
+        do_include(stderr, "M|x");
+        std::fputs("then\n", stderr);
+        run_page(stderr, "line\n>M|y\n");
+    });
+    EXPECT_EQ(run.std_err, "before x\nunknown include (Nope)\nafter\nthen\n"
+                           "line\nbefore y\nunknown include (Nope)\nafter\n");
+}
+
+TEST(Expansion, LookupsFollowClearedStoresAndAnotherLibrary)
+{
+    ChildRun run = run_child([](FILE *out) {
+        load_library(">Show\n>!set|k|K\n[$[a]|$[b]|$[k]]\n>\n>Zed\nz\n>\n");
+        run_page(out, ">!set|b|B\n>!set|a|A\n>Show\n>!clear\n>!set|a|A2\n>Show\n");
+        reset_inc();
+        do_include(out, "Show"); // no library now
+        load_library(">Aaa\naaa\n>\n>Show\nshow $[k]\n>\n>Zed\nzed\n>\n");
+        run_page(out, ">Show\n>Zed\n");
+    });
+    EXPECT_EQ(run.out, "[A|B|K]\n[A2||K]\nshow \nzed\n");
+    EXPECT_EQ(run.std_err, "Executing include (>!set|b|B\n)\nExecuting include (>!set|a|A\n)\n"
+                           "Executing include (>!clear\n)\nExecuting include (>!set|a|A2\n)\n"
+                           "unknown include (Show)\n");
+}
+
 TEST(Htmlsafe, EscapesAmpersandsUpTo512Characters)
 {
     struct Case {
