@@ -130,7 +130,11 @@ void discard_temp(PageOutput *out)
 int create_page_file(PageOutput *out, mode_t mode)
 {
     if (can_name_unnamed_files()) {
-        int fd = open(dir_of(out->path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 0777);
+        static std::string dir; // its memory serves every page
+        size_t slash = out->path.rfind('/');
+        dir.assign(out->path, 0, slash == std::string::npos ? 0 : slash + 1);
+        int fd =
+            open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 0777);
         if (fd >= 0)
             return fd;
     }
@@ -149,16 +153,20 @@ int create_page_file(PageOutput *out, mode_t mode)
     return -1;
 }
 
-// The group a file created in dir gets: the directory's own where it has the set-group-ID
-// bit, else the process's. The directory is looked at once for all the pages written in it.
-gid_t new_file_group(const std::string &dir)
+// The group a file created in the directory of path gets: the directory's own where it has the
+// set-group-ID bit, else the process's. The directory is looked at once for all the pages written
+// in it.
+gid_t new_file_group(const std::string &path)
 {
-    static std::string known_dir;
+    static std::string known_dir; // with its '/'
     static gid_t known_group;
-    if (dir != known_dir) {
+    size_t slash = path.rfind('/');
+    size_t len = slash == std::string::npos ? 0 : slash + 1;
+    if (known_dir.empty() || path.compare(0, len, known_dir) != 0 || known_dir.size() != len) {
+        known_dir.assign(path, 0, len);
         struct stat st;
-        known_group = stat(dir.c_str(), &st) == 0 && (st.st_mode & S_ISGID) ? st.st_gid : getegid();
-        known_dir = dir;
+        const char *dir = len == 0 ? "." : known_dir.c_str();
+        known_group = stat(dir, &st) == 0 && (st.st_mode & S_ISGID) ? st.st_gid : getegid();
     }
     return known_group;
 }
@@ -169,7 +177,7 @@ gid_t new_file_group(const std::string &dir)
 void keep_owner(int fd, const std::string &path, const struct stat &old)
 {
     static const uid_t euid = geteuid();
-    bool same_group = old.st_gid == new_file_group(dir_of(path));
+    bool same_group = old.st_gid == new_file_group(path);
     if (euid == 0 && (old.st_uid != euid || !same_group))
         (void)fchown(fd, old.st_uid, old.st_gid);
     else if (euid != 0 && !same_group)

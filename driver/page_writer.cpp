@@ -201,11 +201,6 @@ bool hand_to_page_writer(FinishedPage *page)
     return true;
 }
 
-void wait_for_page_at(const std::string &outpath)
-{
-    settle_if([&](const PageOutput &out) { return out.path == outpath; });
-}
-
 bool wait_for_page_file(const struct stat *in_st)
 {
     bool waited = false;

@@ -7,7 +7,7 @@
 // (support/gather.h), and a page's failure, when it has one, is put where its page ended. So the
 // writer runs only while announcements are gathered and standard output is another file than
 // standard error. A page that must see an earlier page in place (the same output page again,
-// or a page file that leads to the page being written) waits for the writer first.
+// or a page file that leads to a page being written) waits for the writer first.
 #ifndef PAGE_WRITER_H
 #define PAGE_WRITER_H
 
@@ -31,9 +31,6 @@ void settle_page_writer();
 // when there is no writer or the page needs the building thread (it has a hidden temporary
 // file registered for removal).
 bool hand_to_page_writer(FinishedPage *page);
-
-// Settles the writer (as settle_page_writer) if the page at outpath is in its hands.
-void wait_for_page_at(const std::string &outpath);
 
 // Settles the writer if the page file with status in_st may be a page it replaces, or if the
 // page file could not be opened (in_st null), maybe for want of a page still in its hands.

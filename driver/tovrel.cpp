@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "driver/page_input.h"
@@ -247,11 +248,13 @@ void tovrel(const char *fname)
 
 BatchGathering::BatchGathering()
 {
-    // Only where standard output is another file: on a shared one, what a page writes there
-    // must not get ahead of the announcements of the pages before it.
+    // Only where standard output is another file, or the null device, which keeps nothing:
+    // on a shared file, what a page writes there must not get ahead of the announcements of
+    // the pages before it.
     struct stat out, err;
-    gathered_by_batch = fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
-                        (out.st_dev != err.st_dev || out.st_ino != err.st_ino);
+    bool known = fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0;
+    bool null = known && S_ISCHR(out.st_mode) && out.st_rdev == makedev(1, 3);
+    gathered_by_batch = known && (null || out.st_dev != err.st_dev || out.st_ino != err.st_ino);
     if (gathered_by_batch)
         start_page_writer();
 }
