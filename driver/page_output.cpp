@@ -125,16 +125,21 @@ void discard_temp(PageOutput *out)
 }
 
 // Creates the file the page is written to, with no more permission than mode allows: a file
-// without a name in the page's directory, else a new hidden file beside the page (then
+// without a name in the page's directory (one the page writer made ahead, with a new page's
+// bits: *pooled is then set), else a new hidden file beside the page (then
 // named in out->temp and registered for removal). Returns its descriptor, or -1.
-int create_page_file(PageOutput *out, mode_t mode)
+int create_page_file(PageOutput *out, mode_t mode, bool *pooled)
 {
+    *pooled = false;
     if (can_name_unnamed_files()) {
         static std::string dir; // its memory serves every page
         size_t slash = out->path.rfind('/');
         dir.assign(out->path, 0, slash == std::string::npos ? 0 : slash + 1);
-        int fd =
-            open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 0777);
+        const char *at = dir.empty() ? "." : dir.c_str();
+        int fd = take_made_page_file(at);
+        *pooled = fd >= 0;
+        if (fd < 0)
+            fd = open(at, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 0777);
         if (fd >= 0)
             return fd;
     }
@@ -190,14 +195,17 @@ void keep_owner(int fd, const std::string &path, const struct stat &old)
 bool create_page_output(PageOutput *out, mode_t mode, const struct stat *old)
 {
     out->fp = held_stream();
-    out->fd = out->fp != nullptr ? create_page_file(out, mode) : -1;
+    bool made_before;
+    out->fd = out->fp != nullptr ? create_page_file(out, mode, &made_before) : -1;
     if (out->fd < 0)
         return false;
     if (old != nullptr)
         keep_owner(out->fd, out->path, *old);
     // The umask may have taken bits that mode asks for, and a change of owner the set-id
-    // bits; only then is a chmod needed.
-    if ((mode & (creation_mask | 07000)) != 0 && fchmod(out->fd, mode) != 0) {
+    // bits; only then is a chmod needed. A file the writer made has a new page's bits.
+    bool chmod =
+        made_before ? (mode & 07777) != new_page_mode : (mode & (creation_mask | 07000)) != 0;
+    if (chmod && fchmod(out->fd, mode) != 0) {
         close(out->fd);
         out->fd = -1;
         discard_temp(out);

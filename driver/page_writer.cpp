@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <linux/futex.h>
 #include <pthread.h>
 #include <sys/syscall.h>
@@ -23,6 +24,9 @@ namespace {
 // wait: a sleep and its wake-up cost two system calls, so they are shared by several pages.
 constexpr int max_pages = 16;
 constexpr int wake_at = max_pages / 2;
+// Files made ahead for pages to be built, at most: opening one is among the dearest calls of
+// a build, and the writer has the time for it.
+constexpr int max_made = 16;
 
 // A page in the writer's hands, and where its failure message would go on standard error.
 struct Job {
@@ -43,6 +47,13 @@ struct Writer {
     std::atomic<int> builder_waits{0};
     std::atomic<bool> ending{false};
     int reported = 0; // building thread: pages whose outcome is reported
+    // Files without a name made ahead in made_in, which the building thread takes in order:
+    // the writer makes made_files[made % max_made], the builder takes the oldest.
+    std::string made_in; // set by the building thread before it hands over its first page
+    int made_files[max_made] = {};
+    std::atomic<int> made{0};
+    std::atomic<int> taken{0};
+    bool cannot_make = false; // the writer's: a file could not be made, so no more are tried
     std::thread thread;
 };
 static_assert(sizeof(std::atomic<int>) == sizeof(int) && std::atomic<int>::is_always_lock_free);
@@ -57,6 +68,24 @@ void futex_wait(std::atomic<int> *word, int value)
 void futex_wake(std::atomic<int> *word)
 {
     syscall(SYS_futex, reinterpret_cast<int *>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+// Makes files without a name ahead, with a new page's bits, until max_made wait.
+void make_files(Writer *w)
+{
+    // made_in is read only once a page was handed over: it was set before that.
+    if (w->posted.load(std::memory_order_acquire) == 0 || w->made_in.empty() || w->cannot_make)
+        return;
+    int made = w->made.load(std::memory_order_relaxed);
+    while (made - w->taken.load(std::memory_order_acquire) < max_made) {
+        int fd = open(w->made_in.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            w->cannot_make = true;
+            return;
+        }
+        w->made_files[made % max_made] = fd;
+        w->made.store(++made, std::memory_order_release);
+    }
 }
 
 void run_writer(Writer *w)
@@ -78,6 +107,7 @@ void run_writer(Writer *w)
         }
         if (w->ending.load())
             return;
+        make_files(w);
         w->writer_asleep.store(1);
         if (next == w->posted.load() && !w->ending.load())
             futex_wait(&w->wake_writer, seen);
@@ -173,8 +203,25 @@ void stop_page_writer()
     writer->wake_writer.fetch_add(1);
     futex_wake(&writer->wake_writer);
     writer->thread.join();
+    for (int i = writer->taken.load(); i < writer->made.load(); i++)
+        close(writer->made_files[i % max_made]);
     delete writer;
     writer = nullptr;
+}
+
+int take_made_page_file(const char *dir)
+{
+    Writer *w = writer;
+    if (w == nullptr)
+        return -1;
+    if (w->made_in.empty() && w->posted.load(std::memory_order_relaxed) == 0)
+        w->made_in = dir; // before any page is handed over, so the writer sees it
+    int taken = w->taken.load(std::memory_order_relaxed);
+    if (w->made_in != dir || taken == w->made.load(std::memory_order_acquire))
+        return -1;
+    int fd = w->made_files[taken % max_made];
+    w->taken.store(taken + 1, std::memory_order_release);
+    return fd;
 }
 
 void settle_page_writer()

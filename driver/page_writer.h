@@ -27,6 +27,11 @@ void stop_page_writer();
 // Waits for the pages in hand and reports those that failed.
 void settle_page_writer();
 
+// A file without a name that the writer made ahead in the directory dir, with a new page's
+// permission bits, which the caller now owns; -1 when there is none. The first call of a
+// batch names the directory (later ones for another directory get none).
+int take_made_page_file(const char *dir);
+
 // Takes the page to put it in place on the writer's thread. Returns false, taking nothing,
 // when there is no writer or the page needs the building thread (it has a hidden temporary
 // file registered for removal).
