@@ -102,6 +102,36 @@ TEST(PageOutput, OnlyAnUnchangedSingleLinkedPageIsKeptInPlace)
         EXPECT_EQ(read_file(out + name + ".html"), framed_page(name, "", "body\n")) << name;
 }
 
+TEST(PageOutput, EveryPageOfABatchGetsItsBits)
+{
+    // Enough pages that most are written to files made ahead for them: new pages get 0666
+    // less the umask, replaced ones keep theirs, whatever the umask would take.
+    const mode_t kept[] = {0664, 0600, 0640, 0700, 0666};
+    for (mode_t mask : {022, 027}) {
+        Sandbox box;
+        make_site(box);
+        for (int i = 0; i < 60; i++) {
+            std::string name = "p" + std::to_string(100 + i);
+            write_file(box.site + "/in/" + name + ".html", "T\n\nbody\n");
+            std::string out = box.site + "/out/" + name + ".html";
+            if (i % 2 == 1) {
+                write_file(out, "old\n");
+                ASSERT_EQ(chmod(out.c_str(), kept[i / 2 % 5]), 0);
+            }
+        }
+        RunSpec job;
+        job.args = {"-a"};
+        job.umask_bits = mask;
+        RunResult r = run_tovrel(box, job);
+        EXPECT_EQ(r.err, "");
+        for (int i = 0; i < 60; i++) {
+            std::string out = box.site + "/out/p" + std::to_string(100 + i) + ".html";
+            EXPECT_EQ(file_mode(out), i % 2 == 1 ? kept[i / 2 % 5] : 0666 & ~mask) << out;
+            EXPECT_EQ(read_file(out), framed_page("T", "", "body\n")) << out;
+        }
+    }
+}
+
 TEST(PageOutput, InterruptedBatchLeavesOnlyWholePages)
 {
     // Signals at different moments of a batch of large pages, half of them replacing earlier
