@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
@@ -47,6 +48,9 @@ struct Writer {
     std::atomic<int> builder_waits{0};
     std::atomic<bool> ending{false};
     int reported = 0; // building thread: pages whose outcome is reported
+    // Building thread: a bit for each page in hand that replaces another, at its inode number
+    // modulo 64, so most page files are cleared of leading to one without a look at each.
+    uint64_t replaced_inodes = 0;
     // Files without a name made ahead in made_in, which the building thread takes in order:
     // the writer makes made_files[made % max_made], the builder takes the oldest.
     std::string made_in; // set by the building thread before it hands over its first page
@@ -157,6 +161,7 @@ void settle()
         reuse_page_bytes(&job.page.bytes);
         job.page = FinishedPage();
     }
+    w->replaced_inodes = 0;
     std::vector<const char *> texts;
     texts.reserve(messages.size());
     for (const std::string &message : messages)
@@ -239,6 +244,8 @@ bool hand_to_page_writer(FinishedPage *page)
     int n = w->posted.load(std::memory_order_relaxed);
     hold_gathered(settle);
     Job &job = w->jobs[n % max_pages];
+    if (page->out.replaces)
+        w->replaced_inodes |= uint64_t{1} << (page->out.old.st_ino % 64);
     job.page = std::move(*page);
     job.mark = gathered_size();
     job.failed = false;
@@ -250,6 +257,9 @@ bool hand_to_page_writer(FinishedPage *page)
 
 bool wait_for_page_file(const struct stat *in_st)
 {
+    if (writer == nullptr ||
+        (in_st != nullptr && (writer->replaced_inodes >> (in_st->st_ino % 64) & 1) == 0))
+        return false;
     bool waited = false;
     settle_if([&](const PageOutput &out) {
         waited = in_st == nullptr || (out.replaces && in_st->st_dev == out.old.st_dev &&

@@ -155,9 +155,10 @@ PageResult write_page_from(FILE *outf, Page *page, bool (*read_failed)(const Pag
     if (has_only_cr_line_ends(title))
         return PAGE_CR_ONLY;
     title.resize(std::min(title.find_first_of("\r\n"), title.size()));
-    do_include(outf, ("PageStart|" + title).c_str());
+    static std::string frame; // the frame includes' text; its memory serves every page
+    do_include(outf, frame.assign("PageStart|").append(title).c_str());
     copy_header_lines(outf, page);
-    do_include(outf, ("PageHdr|" + title).c_str());
+    do_include(outf, frame.assign("PageHdr|").append(title).c_str());
     if (!write_body_and_submenu(outf, page))
         return PAGE_UNREADABLE;
     do_include(outf, "PageEnd");
