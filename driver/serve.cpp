@@ -23,9 +23,11 @@
 
 #include <httplib.h>
 
-#include "driver/tovrel.h"
+#include "driver/serve_module.h"
 
-const bool preview_built = true;
+namespace {
+std::string program_name = "tovrel"; // for messages; the program says its own
+} // namespace
 
 namespace {
 
@@ -328,24 +330,6 @@ void set_routes(PreviewServer *server)
 
 } // namespace
 
-int parse_preview_address(const char *text, PreviewAddress *addr)
-{
-    std::string value(text);
-    size_t colon = value.rfind(':');
-    std::string host = colon == std::string::npos ? "127.0.0.1" : value.substr(0, colon);
-    std::string port = colon == std::string::npos ? value : value.substr(colon + 1);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-        host = host.substr(1, host.size() - 2);
-    else if (host.find_first_of("[]:") != std::string::npos)
-        return -1;
-    if (host.empty() || port.empty() || port.size() > 5 ||
-        port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535)
-        return -1;
-    addr->host = host;
-    addr->port = std::stoi(port);
-    return 0;
-}
-
 PreviewServer *start_preview(const PreviewAddress *addr, const char *root, std::string *url)
 {
     auto server = std::make_unique<PreviewServer>();
@@ -359,7 +343,7 @@ PreviewServer *start_preview(const PreviewAddress *addr, const char *root, std::
         addr->host.find(':') != std::string::npos ? "[" + addr->host + "]" : addr->host;
     if (port <= 0) {
         int err = errno;
-        std::fprintf(stderr, "%s: Can't serve at %s:%d (%s)\n", Prog.c_str(), host.c_str(),
+        std::fprintf(stderr, "%s: Can't serve at %s:%d (%s)\n", program_name.c_str(), host.c_str(),
                      addr->port, err != 0 ? std::strerror(err) : "address not available");
         return nullptr;
     }
@@ -408,4 +392,11 @@ void stop_preview(PreviewServer *server)
     if (server->listener.joinable())
         server->listener.join();
     delete server;
+}
+
+const PreviewCalls *tovrel_preview_calls(const char *program)
+{
+    static const PreviewCalls calls = {start_preview, notify_preview, stop_preview};
+    program_name = program;
+    return &calls;
 }
