@@ -92,11 +92,18 @@ bool can_name_unnamed_files()
     return proc;
 }
 
+// The length of the directory part of path, with its '/'; 0 when there is none.
+size_t dir_length(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
 // The directory part of path, with its '/', or "./" when there is none.
 std::string dir_of(const std::string &path)
 {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+    size_t len = dir_length(path);
+    return len == 0 ? "./" : path.substr(0, len);
 }
 
 // Makes *temp a hidden name beside path, ".tovrel-" and six letters from a number unique to
@@ -133,8 +140,7 @@ int create_page_file(PageOutput *out, mode_t mode, bool *pooled)
     *pooled = false;
     if (can_name_unnamed_files()) {
         static std::string dir; // its memory serves every page
-        size_t slash = out->path.rfind('/');
-        dir.assign(out->path, 0, slash == std::string::npos ? 0 : slash + 1);
+        dir.assign(out->path, 0, dir_length(out->path));
         const char *at = dir.empty() ? "." : dir.c_str();
         int fd = take_made_page_file(at);
         *pooled = fd >= 0;
@@ -165,8 +171,7 @@ gid_t new_file_group(const std::string &path)
 {
     static std::string known_dir; // with its '/'
     static gid_t known_group;
-    size_t slash = path.rfind('/');
-    size_t len = slash == std::string::npos ? 0 : slash + 1;
+    size_t len = dir_length(path);
     if (known_dir.empty() || path.compare(0, len, known_dir) != 0 || known_dir.size() != len) {
         known_dir.assign(path, 0, len);
         struct stat st;

@@ -169,20 +169,6 @@ void settle()
     release_gathered(texts.size(), at.data(), texts.data());
 }
 
-// Calls found for each page handed over and not yet reported, until it returns true; then
-// settles them all. The pages' paths and statuses are read only: the writer changes neither.
-template <typename Found> void settle_if(Found found)
-{
-    if (writer == nullptr)
-        return;
-    for (int i = writer->reported; i < writer->posted.load(std::memory_order_relaxed); i++) {
-        if (found(writer->jobs[i % max_pages].page.out)) {
-            settle();
-            return;
-        }
-    }
-}
-
 } // namespace
 
 void start_page_writer()
@@ -260,11 +246,14 @@ bool wait_for_page_file(const struct stat *in_st)
     if (writer == nullptr ||
         (in_st != nullptr && (writer->replaced_inodes >> (in_st->st_ino % 64) & 1) == 0))
         return false;
-    bool waited = false;
-    settle_if([&](const PageOutput &out) {
-        waited = in_st == nullptr || (out.replaces && in_st->st_dev == out.old.st_dev &&
-                                      in_st->st_ino == out.old.st_ino);
-        return waited;
-    });
-    return waited;
+    // The pages' statuses are read only: the writer does not change them.
+    for (int i = writer->reported; i < writer->posted.load(std::memory_order_relaxed); i++) {
+        const PageOutput &out = writer->jobs[i % max_pages].page.out;
+        if (in_st == nullptr ||
+            (out.replaces && in_st->st_dev == out.old.st_dev && in_st->st_ino == out.old.st_ino)) {
+            settle();
+            return true;
+        }
+    }
+    return false;
 }

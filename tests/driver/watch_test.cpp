@@ -29,6 +29,14 @@ void make_watched_site(const Sandbox &box, const std::vector<std::string> &pages
         write_file(box.site + "/in/" + page + ".html", page + "\n\nbody " + page + "\n");
 }
 
+// Makes the site of pages and starts w watching it; true once it says it watches.
+bool watch_new_site(Watcher *w, const Sandbox &box, const std::vector<std::string> &pages)
+{
+    make_watched_site(box, pages);
+    start_watch(w, box, {"-w"});
+    return w->wait_out("tovrel: watching");
+}
+
 // True when out holds no hidden (temporary) file.
 bool no_hidden_files(const Sandbox &box)
 {
@@ -70,10 +78,8 @@ TEST(Watch, StartsLikeUpdateOrLikeAllWhenTheLibraryIsNewer)
 TEST(Watch, EachSaveRebuildsThePageOnceFromFreshVariables)
 {
     Sandbox box;
-    make_watched_site(box, {"a", "b"});
     Watcher w;
-    start_watch(&w, box, {"-w"});
-    ASSERT_TRUE(w.wait_out("tovrel: watching"));
+    ASSERT_TRUE(watch_new_site(&w, box, {"a", "b"}));
 
     write_file(box.site + "/in/b.html", "B2\n\nsaved in place\n");
     ASSERT_TRUE(w.wait_out("rebuilt b ("));
@@ -100,10 +106,8 @@ TEST(Watch, EachSaveRebuildsThePageOnceFromFreshVariables)
 TEST(Watch, LibraryChangeRebuildsEveryPageAsAFreshBuildOfAll)
 {
     Sandbox box;
-    make_watched_site(box, {"a", "b", "c"});
     Watcher w;
-    start_watch(&w, box, {"-w"});
-    ASSERT_TRUE(w.wait_out("tovrel: watching"));
+    ASSERT_TRUE(watch_new_site(&w, box, {"a", "b", "c"}));
     std::string changed = std::string(library) + ">PageHdr\n<new header $[last]>\n>\n";
     save_by_rename(box.site + "/include/include.txt", changed);
     ASSERT_TRUE(w.wait_out("rebuilt all 3 pages ("));
@@ -131,10 +135,8 @@ TEST(Watch, LibraryChangeRebuildsEveryPageAsAFreshBuildOfAll)
 TEST(Watch, NewPageIsBuiltAndAVanishedPageKeepsItsOutput)
 {
     Sandbox box;
-    make_watched_site(box, {"a", "b"});
     Watcher w;
-    start_watch(&w, box, {"-w"});
-    ASSERT_TRUE(w.wait_out("tovrel: watching"));
+    ASSERT_TRUE(watch_new_site(&w, box, {"a", "b"}));
     write_file(box.site + "/in/new.html", "New\n\nfresh\n");
     ASSERT_TRUE(w.wait_out("rebuilt new ("));
     EXPECT_EQ(read_file(box.site + "/out/new.html"), built("New", "", "fresh\n"));
@@ -152,10 +154,8 @@ TEST(Watch, NewPageIsBuiltAndAVanishedPageKeepsItsOutput)
 TEST(Watch, InputDirectoryMadeLaterIsLookedAtThenWatched)
 {
     Sandbox box;
-    make_watched_site(box, {});
     Watcher w;
-    start_watch(&w, box, {"-w"});
-    ASSERT_TRUE(w.wait_out("tovrel: watching"));
+    ASSERT_TRUE(watch_new_site(&w, box, {}));
     write_file(box.site + "/in/a.html", "A\n\nfound by looking\n");
     ASSERT_TRUE(w.wait_out("rebuilt a ("));
     write_file(box.site + "/in/a.html", "A2\n\nseen by inotify\n");
