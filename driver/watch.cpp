@@ -15,10 +15,10 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include "driver/serve.h"
 #include "driver/tovrel.h"
 #include "driver/tovrel_internal.h"
 #include "driver/watch_internal.h"
+#include "preview/serve.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Watch mode (-w): brings the output up to date, then rebuilds a page whenever its file
 // changes, and every page whenever the include library changes, until SIGINT, SIGTERM or
 // SIGHUP. With an address set by -p it also serves the output directory with live reload
-// (driver/serve.h). Builds run on the calling thread only.
+// (preview/serve.h). Builds run on the calling thread only.
 #ifndef WATCH_H
 #define WATCH_H
 

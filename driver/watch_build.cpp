@@ -15,10 +15,10 @@
 #include <unistd.h>
 
 #include "driver/progress.h"
-#include "driver/serve.h"
 #include "driver/tovrel.h"
 #include "driver/tovrel_internal.h"
 #include "engine/bld_html.h"
+#include "preview/serve.h"
 #include "support/dir.h"
 #include "support/prodlist.h"
 #include "support/util.h"

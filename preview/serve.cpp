@@ -1,4 +1,4 @@
-#include "driver/serve.h"
+#include "preview/serve.h"
 
 #include <cerrno>
 #include <chrono>
@@ -23,7 +23,7 @@
 
 #include <httplib.h>
 
-#include "driver/serve_module.h"
+#include "preview/serve_module.h"
 
 namespace {
 std::string program_name = "tovrel"; // for messages; the program says its own

@@ -1,5 +1,5 @@
 // The preview server's side in the program: the address is read here, and the server itself
-// is opened from its module (driver/serve_module.h) when the first one starts.
+// is opened from its module (preview/serve_module.h) when the first one starts.
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -9,9 +9,9 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include "driver/serve.h"
-#include "driver/serve_module.h"
 #include "driver/tovrel.h"
+#include "preview/serve.h"
+#include "preview/serve_module.h"
 
 const bool preview_built = true;
 

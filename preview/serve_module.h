@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "driver/serve.h"
+#include "preview/serve.h"
 
 // The calls of serve.h that need the server, as the module has them.
 struct PreviewCalls {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/serve.h"
+#include "preview/serve.h"
 #include "watch_run.h"
 
 namespace {

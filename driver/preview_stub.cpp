@@ -1,5 +1,5 @@
 // The preview server left out: the build found no HTTP library. -p says so.
-#include "driver/serve.h"
+#include "preview/serve.h"
 
 const bool preview_built = false;
 
