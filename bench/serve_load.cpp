@@ -34,9 +34,9 @@ std::string status_field(pid_t pid, const std::string &field)
     return status.substr(start, status.find('\n', start) - start);
 }
 
-// Times gets GETs of /index.html, one after another, and prints their median, 99th
-// percentile and maximum with the server's memory and threads.
-void measure(const char *label, int port, pid_t pid, int gets)
+// Times gets GETs of /index.html, one after another (pause_ms apart), and prints their
+// median, 99th percentile and maximum with the server's memory and threads.
+void measure(const char *label, int port, pid_t pid, int gets, int pause_ms = 0)
 {
     std::vector<double> times;
     int failed = 0;
@@ -47,6 +47,7 @@ void measure(const char *label, int port, pid_t pid, int gets)
         times.push_back(ms_since(start));
         if (reply.compare(0, 12, "HTTP/1.1 200") != 0)
             failed++;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
     }
     std::sort(times.begin(), times.end());
     std::printf("%-22s median %7.2f ms  p99 %7.2f ms  max %7.2f ms  failed %d  rss %s  "
@@ -97,7 +98,7 @@ void measure_slow_clients(int port, pid_t pid, int gets)
         close_all(&fds);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the first lines are in
-    measure("32 slow clients", port, pid, gets);
+    measure("32 slow clients", port, pid, gets, 6000 / gets);    // over 3 of their lines
     done = true;
     slow.join();
 }
