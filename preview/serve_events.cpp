@@ -118,7 +118,9 @@ void keeper_pass(PreviewServer *server, std::vector<pollfd> *fds, std::vector<ui
     }
     for (Client *c : server->clients)
         if (!c->in_request && !c->cut && now - c->idle_since >= head_deadline) {
-            shutdown(c->fd, SHUT_RDWR); // the event loop then sees it end and closes it
+            // The event loop sees it end and closes it. A connection is told closed (and
+            // taken out of clients) before its socket is, so c->fd is still this client's.
+            shutdown(c->fd, SHUT_RDWR);
             c->cut = true;
         }
 }

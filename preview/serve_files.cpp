@@ -198,17 +198,22 @@ struct HtmlBody {
 namespace {
 
 // The offset of the last "</body" (in any case) in the last body_end_search bytes of the
-// file open on fd, of size bytes; size when there is none or it cannot be read.
+// file open on fd, of size bytes; size when there is none, or it cannot be read, or there is
+// no memory to read it into (malloc: the program's new-handler would end it, and this is
+// only one request).
 uint64_t find_body_end(int fd, uint64_t size)
 {
     static const char tag[] = "</body";
     const size_t tag_len = sizeof tag - 1;
     uint64_t start = size > body_end_search ? size - body_end_search : 0;
-    std::vector<char> tail(static_cast<size_t>(size - start));
+    auto want = static_cast<size_t>(size - start);
+    std::unique_ptr<char, decltype(&std::free)> tail(static_cast<char *>(std::malloc(want + 1)),
+                                                     &std::free);
+    if (!tail)
+        return size;
     size_t got = 0;
-    while (got < tail.size()) {
-        ssize_t n =
-            pread(fd, tail.data() + got, tail.size() - got, static_cast<off_t>(start + got));
+    while (got < want) {
+        ssize_t n = pread(fd, tail.get() + got, want - got, static_cast<off_t>(start + got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -216,7 +221,7 @@ uint64_t find_body_end(int fd, uint64_t size)
         got += static_cast<size_t>(n);
     }
     for (size_t at = got >= tag_len ? got - tag_len + 1 : 0; at-- > 0;)
-        if (tail[at] == '<' && strncasecmp(tail.data() + at, tag, tag_len) == 0)
+        if (tail.get()[at] == '<' && strncasecmp(tail.get() + at, tag, tag_len) == 0)
             return start + at;
     return size;
 }
