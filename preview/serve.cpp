@@ -36,13 +36,13 @@ std::string program_name = "tovrel"; // for messages; the program says its own
 
 // A client may be silent (or take nothing) for idle_timeout seconds at most.
 constexpr unsigned idle_timeout = 10;
-constexpr size_t connection_memory = 32 * 1024; // a request's head and the send buffer
+constexpr size_t connection_memory = size_t{32} * 1024; // a request's head and the send buffer
 // Descriptors kept for the build (its page, library and output files and the directories
 // it walks) and for the server's own (listener, event loop, wake-ups), whatever clients do.
 constexpr long build_descriptors = 32;
 constexpr long server_descriptors = 8;
 constexpr long max_connections = 1000;
-constexpr size_t html_block = 16 * 1024;
+constexpr size_t html_block = size_t{16} * 1024;
 
 ssize_t read_html(void *cls, uint64_t pos, char *buf, size_t max)
 {
@@ -227,7 +227,7 @@ MHD_Result answer(void *cls, MHD_Connection *conn, const char *url, const char *
             return answer_events(server, conn);
         return answer_path(server, conn, url, head);
     } catch (const std::bad_alloc &) {
-        return MHD_NO; // this request fails, not the server
+        return MHD_NO; // this request fails, not the server (where no new-handler ends it)
     }
 }
 
@@ -244,7 +244,9 @@ void connection_changed(void *cls, MHD_Connection *conn, void **socket_context,
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
         const MHD_ConnectionInfo *info =
             MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_FD);
-        auto *client = new (std::nothrow) Client{info->connect_fd, ServeClock::now()};
+        auto *client = info == nullptr ? nullptr
+                                       : new (std::nothrow)
+                                             Client{info->connect_fd, ServeClock::now()};
         if (client != nullptr && !server->clients.insert(client).second) {
             delete client;
             client = nullptr;

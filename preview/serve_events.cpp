@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr size_t max_remembered = 64;   // rebuilds a late stream can still catch up on
-constexpr size_t max_event = 64 * 1024; // an event longer than this reloads every page
+constexpr size_t max_remembered = 64;           // rebuilds a late stream can still catch up on
+constexpr size_t max_event = size_t{64} * 1024; // an event longer than this reloads every page
 constexpr auto keep_alive = std::chrono::seconds(15);
 constexpr size_t stream_block = 4096;
 
@@ -83,7 +83,7 @@ ssize_t read_stream(void *cls, uint64_t, char *buf, size_t max)
         return 0;
     }
     size_t n = std::min(max, s->pending.size());
-    std::memcpy(buf, s->pending.data(), n);
+    std::copy_n(s->pending.data(), n, buf);
     s->pending.erase(0, n);
     s->sent = ServeClock::now();
     return static_cast<ssize_t>(n);
