@@ -46,19 +46,29 @@ void close_all(const std::vector<int> &fds)
             close(fd);
 }
 
-#define SKIP_WITHOUT_SERVER()                                                                      \
-    if (!preview_built)                                                                            \
-    GTEST_SKIP() << "this build has no preview server"
-
 } // namespace
 
-TEST(ServeLimits, OpenStreamsAndSlowClientsLeaveGetsAnswered)
-{
-    SKIP_WITHOUT_SERVER();
+// A site served for the length of one test, started by serve_site.
+class ServeLimits : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        if (!preview_built)
+            GTEST_SKIP() << "this build has no preview server";
+    }
+    void serve_site(const RunSpec &job = {})
+    {
+        port = serve(box, &w, job);
+        ASSERT_GT(port, 0) << w.out() << w.err();
+    }
     Sandbox box;
     Watcher w;
-    int port = serve(box, &w);
-    ASSERT_GT(port, 0) << w.err();
+    int port = 0;
+};
+
+TEST_F(ServeLimits, OpenStreamsAndSlowClientsLeaveGetsAnswered)
+{
+    serve_site();
     std::vector<int> streams;
     for (int i = 0; i < 64; i++)
         streams.push_back(open_event_stream(port));
@@ -87,15 +97,11 @@ TEST(ServeLimits, OpenStreamsAndSlowClientsLeaveGetsAnswered)
 
 // Under a low descriptor limit the server takes no more connections than leave the build
 // room for its files, and a stream's client that leaves gives its descriptor back.
-TEST(ServeLimits, StreamsLeaveTheBuildItsDescriptors)
+TEST_F(ServeLimits, StreamsLeaveTheBuildItsDescriptors)
 {
-    SKIP_WITHOUT_SERVER();
-    Sandbox box;
-    Watcher w;
     RunSpec job;
     job.files_limit = 64;
-    int port = serve(box, &w, job);
-    ASSERT_GT(port, 0) << w.err();
+    serve_site(job);
     std::vector<int> streams;
     for (int i = 0; i < 63; i++)
         streams.push_back(connect_local(port)); // past the server's cap they wait unaccepted
@@ -117,13 +123,9 @@ TEST(ServeLimits, StreamsLeaveTheBuildItsDescriptors)
     EXPECT_EQ(w.stop(SIGTERM), 0);
 }
 
-TEST(ServeLimits, EachRequestIsFramedByItsHeadAndBody)
+TEST_F(ServeLimits, EachRequestIsFramedByItsHeadAndBody)
 {
-    SKIP_WITHOUT_SERVER();
-    Sandbox box;
-    Watcher w;
-    int port = serve(box, &w);
-    ASSERT_GT(port, 0) << w.err();
+    serve_site();
     const std::string last = get("/f.txt", "Connection: close\r\n");
     const std::string body = "GET /missing HTTP/1.1\r\n\r\n"; // 25 bytes
     struct {
@@ -145,13 +147,9 @@ TEST(ServeLimits, EachRequestIsFramedByItsHeadAndBody)
     EXPECT_EQ(w.stop(SIGTERM), 0);
 }
 
-TEST(ServeLimits, RangesBeyondTheFileAre416AndManyRangesGetTheWholeFile)
+TEST_F(ServeLimits, RangesBeyondTheFileAre416AndManyRangesGetTheWholeFile)
 {
-    SKIP_WITHOUT_SERVER();
-    Sandbox box;
-    Watcher w;
-    int port = serve(box, &w);
-    ASSERT_GT(port, 0) << w.err();
+    serve_site();
     std::string many = "bytes=0-";
     for (int i = 0; i < 2700; i++)
         many += ",0-";
@@ -198,11 +196,8 @@ long bytes_read(pid_t pid)
 
 // A 1 GB page (sparse) is served under an address-space limit that reading it whole would
 // pass, its head read by nobody; a SIGTERM while a client takes it slowly ends the program.
-TEST(ServeLimits, HugePageIsSentAsReadAndHeadReadsNothing)
+TEST_F(ServeLimits, HugePageIsSentAsReadAndHeadReadsNothing)
 {
-    SKIP_WITHOUT_SERVER();
-    Sandbox box;
-    Watcher w;
     RunSpec job;
 #ifndef TOVREL_SANITIZED
     job.memory_limit = 512L << 20;
@@ -218,8 +213,7 @@ TEST(ServeLimits, HugePageIsSentAsReadAndHeadReadsNothing)
         std::ofstream out(box.site + "/out/big.html", std::ios::binary | std::ios::app);
         out << end;
     }
-    int port = serve(box, &w, job);
-    ASSERT_GT(port, 0) << w.err();
+    serve_site(job);
 
     long before = bytes_read(w.pid);
     std::string head = http_exchange(port, "HEAD /big.html HTTP/1.0\r\n\r\n");
