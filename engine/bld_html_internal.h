@@ -162,6 +162,12 @@ const std::vector<LibFinding> &library_findings();
 // used only once the name stored there is seen to be the one asked for.
 struct VarHint {
     int slot = -1;
+    // A hint that keeps a spare holds the buffer of the value last blanked through it (its
+    // own, no longer the store's), for the next value set through it: argument variables
+    // are blanked and set again include after include.
+    bool keeps_spare = false;
+    char *spare = nullptr;
+    size_t spare_size = 0;
 };
 // Finds the variable name like get_val, trying the slot *hint names first, and updates *hint.
 const char *get_val_hinted(const char *name, VarHint *hint);

@@ -99,6 +99,7 @@ struct ParsedLine {
     int source = 0;            // index of the body line it comes from
     std::string text;          // the body line as it was parsed
     std::vector<Piece> pieces; // the line cut at its references; empty when it holds none
+    bool plain = false;        // a text line whatever happens: no reference, no leading '>'
     MacroHint hint;            // an include line: where the macro was found last
 };
 
@@ -140,6 +141,9 @@ ParsedBody *parse_body(const ProdAlphaList *body, const MacroSite &site)
         line.text = body->item[i];
         if (std::strstr(body->item[i], "$["))
             line.pieces = cut_pieces(body->item[i]);
+        line.plain = line.pieces.empty() && line.text[0] != '>';
+        if (line.plain) // written with its line feed in one piece
+            line.text.push_back('\n');
     }
     return parsed;
 }
@@ -149,9 +153,12 @@ bool parse_matches(const ParsedBody *parsed, const ProdAlphaList *body)
 {
     if (static_cast<size_t>(body->nitems) != parsed->lines.size())
         return false;
-    for (int i = 0; i < body->nitems; i++)
-        if (std::strcmp(body->item[i], parsed->lines[static_cast<size_t>(i)].text.c_str()) != 0)
+    for (int i = 0; i < body->nitems; i++) {
+        const ParsedLine &line = parsed->lines[static_cast<size_t>(i)];
+        size_t len = line.text.size() - line.plain; // without the line feed added
+        if (std::strncmp(body->item[i], line.text.data(), len) != 0 || body->item[i][len] != '\0')
             return false;
+    }
     return true;
 }
 
@@ -181,37 +188,47 @@ void prune_parsed_bodies()
 // overwritten by the lines of the includes it starts.
 std::string work[max_include_depth + 2];
 
-// Runs one body line whose references are resolved (text: len bytes, a NUL after them) as an
-// exec line, an embedded include or a text line.
-void run_line_text(FILE *outf, const char *text, size_t len, int nargs, char **args,
-                   MacroHint *hint)
+// Writes a text line (len bytes, its line feed included) into the page.
+void write_text_line(FILE *outf, const char *text, size_t len)
+{
+    if (tracing(TRACE_ALL))
+        trace(TRACE_ALL, "Copy: [%.*s]\n", static_cast<int>(std::min<size_t>(len - 1, INT_MAX)),
+              text);
+    count_page_output(len);
+    write_output(outf, text, len);
+    if (inc_state.checking)
+        check_text(text, len - 1);
+}
+
+// Runs an expanded body line that begins with '>' (text: len bytes, a NUL after them) as an
+// exec line or an embedded include.
+void run_marked_line(FILE *outf, const char *text, size_t len, int nargs, char **args,
+                     MacroHint *hint)
 {
     int shown = static_cast<int>(std::min<size_t>(len, INT_MAX));
-    if (text[0] == '>' && text[1] == '!') {
+    if (text[1] == '!') {
         if (tracing(TRACE_ALL))
             trace(TRACE_ALL, "Executing: [%.*s]\n", shown, text);
         do_exec(outf, text + 2, nargs, args);
-    } else if (text[0] == '>') {
+    } else {
         if (tracing(TRACE_ALL))
             trace(TRACE_ALL, "Embedded: [%.*s]\n", shown, text);
         include_text(outf, text + 1, len - 1, hint);
-    } else {
-        if (tracing(TRACE_ALL))
-            trace(TRACE_ALL, "Copy: [%.*s]\n", shown, text);
-        count_page_output(len + 1);
-        write_output(outf, text, len);
-        write_output(outf, "\n", 1);
-        if (inc_state.checking)
-            check_text(text, len);
     }
 }
 
+// Runs one body line: its references resolved first (get_val traces), then written as a
+// text line or run as an exec line or an embedded include, by what it begins with then.
 void run_line(FILE *outf, ParsedLine *line, int nargs, char **args)
 {
     if (inc_state.checking)
         check_body_line(line->source);
+    if (line->plain) {
+        write_text_line(outf, line->text.data(), line->text.size());
+        return;
+    }
     if (line->pieces.empty()) {
-        run_line_text(outf, line->text.c_str(), line->text.size(), nargs, args, &line->hint);
+        run_marked_line(outf, line->text.c_str(), line->text.size(), nargs, args, &line->hint);
         return;
     }
     int level = std::min(std::max(inc_state.include_depth, 0), max_include_depth + 1);
@@ -223,7 +240,12 @@ void run_line(FILE *outf, ParsedLine *line, int nargs, char **args)
             append_reference(&out, &piece.ref, nargs, args);
     }
     count_page_evaluated(out.size());
-    run_line_text(outf, out.c_str(), out.size(), nargs, args, &line->hint);
+    if (out[0] == '>') {
+        run_marked_line(outf, out.c_str(), out.size(), nargs, args, &line->hint);
+    } else {
+        out.push_back('\n');
+        write_text_line(outf, out.data(), out.size());
+    }
     if (out.capacity() > 65536) // a rare huge text: do not hold on to its memory
         std::string().swap(out);
 }

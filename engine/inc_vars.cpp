@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include <malloc.h>
+
 #include "engine/bld_html_internal.h"
 #include "support/util.h"
 
@@ -79,23 +81,53 @@ char *copy_value(std::string_view value)
     return copy;
 }
 
+// True when a block of size bytes suits a value of len bytes: large enough, and not so much
+// larger that it holds on to memory.
+bool suits(size_t size, size_t len)
+{
+    return len < size && size <= 2 * len + 96;
+}
+
+// A buffer for a value of len bytes: the spare *hint keeps when it suits, else a new one
+// (with a little room, so the next values of about that length fit in it).
+char *value_buffer(size_t len, VarHint *hint)
+{
+    char *buffer = hint->spare;
+    if (buffer && suits(hint->spare_size, len)) {
+        hint->spare = nullptr;
+        return buffer;
+    }
+    return static_cast<char *>(xmalloc(std::max<size_t>(len + 1, 32)));
+}
+
 // Gives the variable in slot pos the value (empty: blank); value stays the caller's. An old
-// value at least as long, and not much longer, is overwritten in place: its block holds at
-// least its own length, whoever stored it. The arguments of every include are set this way.
-void replace_var(int pos, std::string_view value)
+// value's block that suits the new one is overwritten in place: whoever stored it, it is a
+// heap block, which tells its own size. The arguments of every include are set this way.
+void replace_var(int pos, std::string_view value, VarHint *hint)
 {
     char *old = static_cast<char *>(vars->item[pos]);
     size_t len = value.size();
     if (tracing(TRACE_ALL))
         trace_change(vars->key[pos], old, value);
-    size_t room = old && len > 0 ? std::strlen(old) : 0;
-    if (len > 0 && len <= room && room <= 2 * len + 64) {
+    size_t room = old ? malloc_usable_size(old) : 0;
+    if (len > 0 && suits(room, len)) {
         std::memcpy(old, value.data(), len);
         old[len] = '\0';
         return;
     }
-    std::free(old);
-    vars->item[pos] = copy_value(value);
+    if (old && hint->keeps_spare) {
+        std::free(hint->spare);
+        hint->spare = old;
+        hint->spare_size = room;
+    } else {
+        std::free(old);
+    }
+    char *buffer = len > 0 ? value_buffer(len, hint) : nullptr;
+    if (buffer) {
+        std::memcpy(buffer, value.data(), len);
+        buffer[len] = '\0';
+    }
+    vars->item[pos] = buffer;
 }
 
 // Stores value (empty: blank) under name, trying the slot *hint names first.
@@ -103,7 +135,7 @@ void store_text(const char *name, std::string_view value, VarHint *hint)
 {
     int pos = find_var(name, hint);
     if (pos >= 0) {
-        replace_var(pos, value);
+        replace_var(pos, value, hint);
         note_origin(name);
         return;
     }
@@ -177,6 +209,12 @@ void publish_args(int nargs, char **args)
     // Where the store had each name last time: these are set for every include.
     static VarHint arg_hints[max_include_fields];
     static VarHint nargs_hint;
+    static bool keeping = [] {
+        for (VarHint &hint : arg_hints)
+            hint.keeps_spare = true;
+        return true;
+    }();
+    (void)keeping;
     static char names[max_include_fields][8];      // "arg0" to "arg99", written once
     static char counts[max_include_fields + 1][4]; // "0" to "100"
     if (names[0][0] == '\0') {

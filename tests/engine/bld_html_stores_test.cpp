@@ -102,12 +102,13 @@ TEST(StoresSharedWithCallers, ListOperationsBetweenIncludesAreSeenByEveryReading
     EXPECT_EQ(run.out, "[Home||abc|2]\n\n[Home|new|abcdefghijklmnopqrstuvwxyz|2]\n"
                        "Changed abcdefghijklmnopqrstuvwxyz|new x\nsecond\nadded y\n[|||1]\n|"
                        "[Traced|||1]\nchecked x\nadded y\n1 0\n");
-    EXPECT_EQ(run.std_err, "do_include(Show)\ndo_set:nargs|1\nVariable [nargs] changed from [1] to [1]\n"
-                           "process_include(Show), nargs=1  [Show]\nget_val(title)=Traced.\n"
-                           "get_val(aaa)=(null).\nget_val(arg1)=(null).\nget_val(nargs)=1.\n"
-                           "Copy: [[Traced|||1]]\n"
-                           "p.html:1: error: unknown include 'Gone': the library defines no "
-                           "such macro\n");
+    EXPECT_EQ(run.std_err,
+              "do_include(Show)\ndo_set:nargs|1\nVariable [nargs] changed from [1] to [1]\n"
+              "process_include(Show), nargs=1  [Show]\nget_val(title)=Traced.\n"
+              "get_val(aaa)=(null).\nget_val(arg1)=(null).\nget_val(nargs)=1.\n"
+              "Copy: [[Traced|||1]]\n"
+              "p.html:1: error: unknown include 'Gone': the library defines no "
+              "such macro\n");
     EXPECT_EQ(run.status, 0);
 }
 
