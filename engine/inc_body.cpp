@@ -107,7 +107,7 @@ std::vector<Piece> cut_pieces(const char *line)
 {
     std::vector<Piece> pieces;
     std::string_view name;
-    const char *resume;
+    const char *resume = nullptr;
     for (const char *p = line;;) {
         const char *ref = next_reference(p, &name, &resume);
         Piece &piece = pieces.emplace_back();
@@ -138,9 +138,10 @@ ParsedBody *parse_body(const ProdAlphaList *body, const MacroSite &site)
     for (int i = 0; body && i < body->nitems; i++) {
         ParsedLine &line = parsed->lines.emplace_back();
         line.source = i;
-        line.text = body->item[i];
-        if (std::strstr(body->item[i], "$["))
-            line.pieces = cut_pieces(body->item[i]);
+        const char *text = body->item[i] ? body->item[i] : ""; // a null line reads as empty
+        line.text = text;
+        if (std::strstr(text, "$["))
+            line.pieces = cut_pieces(text);
         line.plain = line.pieces.empty() && line.text[0] != '>';
         if (line.plain) // written with its line feed in one piece
             line.text.push_back('\n');
@@ -156,7 +157,8 @@ bool parse_matches(const ParsedBody *parsed, const ProdAlphaList *body)
     for (int i = 0; i < body->nitems; i++) {
         const ParsedLine &line = parsed->lines[static_cast<size_t>(i)];
         size_t len = line.text.size() - line.plain; // without the line feed added
-        if (std::strncmp(body->item[i], line.text.data(), len) != 0 || body->item[i][len] != '\0')
+        const char *text = body->item[i] ? body->item[i] : "";
+        if (std::strncmp(text, line.text.data(), len) != 0 || text[len] != '\0')
             return false;
     }
     return true;
@@ -264,7 +266,7 @@ void eval_into(std::string *out, const char *str, int nargs, char **args)
 {
     static Reference ref; // nothing a reference calls evaluates another text
     std::string_view name;
-    const char *resume;
+    const char *resume = nullptr;
     out->clear();
     const char *p = str ? str : "";
     for (const char *at; (at = next_reference(p, &name, &resume)) != nullptr; p = resume) {

@@ -2,6 +2,7 @@
 // their arguments and the runaway limits. These call each other, so they live together.
 #include "engine/bld_html.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>

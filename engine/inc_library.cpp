@@ -3,15 +3,11 @@
 // finds them again.
 #include "engine/bld_html.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
-#include <string_view>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include <fcntl.h>

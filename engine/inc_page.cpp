@@ -7,13 +7,11 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
-#include <utility>
 #include <vector>
 
 #include "engine/bld_html_internal.h"
 #include "support/gather.h"
 #include "support/read_line.h"
-#include "support/splitfld.h"
 #include "support/util.h"
 
 namespace {
