@@ -120,7 +120,7 @@ int run_condition(FILE *fp, const char *str, int nargs, char **args)
 
     // The fields are used as they stand when no reference can be in them, as in most.
     std::string_view s1 = fld[0], s2 = fld[2], t = fld[3], f = fld[4];
-    if (std::strstr(str, "$[")) {
+    if (std::strchr(str, '$') && std::strstr(str, "$[")) {
         std::string_view *values[4] = {&s1, &s2, &t, &f};
         evaluate_fields(values, nargs, args);
     }

@@ -109,6 +109,8 @@ void replace_var(int pos, std::string_view value, VarHint *hint)
     size_t len = value.size();
     if (tracing(TRACE_ALL))
         trace_change(vars->key[pos], old, value);
+    if (!old && len == 0) // blank, and blank it stays
+        return;
     size_t room = old ? malloc_usable_size(old) : 0;
     if (len > 0 && suits(room, len)) {
         std::memcpy(old, value.data(), len);
