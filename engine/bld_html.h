@@ -13,11 +13,12 @@
 #include "support/prodlist.h"
 #include "support/read_line.h"
 
-// Macro index: lower-cased macro name -> ProdAlphaList* body. Null until the first macro.
+// Macro index: lower-cased macro name -> ProdAlphaList* body, in ascending order of names.
+// Null until the first macro. A caller may search and change it with the list operations
+// (bsearch_aptr_prodlist, bupdate_aptr_prodlist); the engine sees every change at once.
 extern ProdAPtrList *incs;
-// Variable store: name -> value string (null for a blank variable), in the order the names
-// were first set, not sorted (the engine keeps its own index of the names: look them up with
-// get_val, and change the store only through the engine). Null until the first macro.
+// Variable store: name -> value string (null for a blank variable), in ascending order of
+// names, read and changed like incs. Null until the first macro.
 extern ProdAPtrList *vars;
 
 // Returns the value of the variable var, owned by the store, or null (blank, unknown, or no

@@ -128,6 +128,13 @@ char *copy_text(const char *str, size_t len, char *local, size_t local_size, std
 // The macro index (inc_library.cpp). Position of name in incs (case of 'A' to 'Z' ignored),
 // or -1.
 int find_inc(const char *name);
+// Where a caller found a macro last: a position in incs, used only once the name stored there
+// is seen to be the one asked for.
+struct MacroHint {
+    int pos = -1;
+};
+// find_inc, trying first the position *hint names, and then updating *hint.
+int find_inc_hinted(const char *name, MacroHint *hint);
 // Frees incs and every macro body in it, and what the loader noted; incs is null afterwards.
 void free_macros();
 
@@ -142,7 +149,7 @@ struct LibFinding {
 };
 struct MacroSite {
     std::string name;     // as the opening line spells it
-    int line = 0;         // the opening line
+    int line = 0;         // the opening line (0: not from the library)
     bool closed = false;  // a closing line ended it (not the end of the file)
     bool reached = false; // check mode: some page's expansion included it
 };
@@ -150,16 +157,27 @@ struct MacroSite {
 const char *library_path();
 // The findings of the last load, in the order met.
 const std::vector<LibFinding> &library_findings();
-// The site of the macro whose body is body, or null for a body not from the library.
-MacroSite *macro_site(const ProdAlphaList *body);
 
-// The variable store (inc_vars.cpp).
+// The variable store (inc_vars.cpp). Where a caller found a variable last: a slot in vars,
+// used only once the name stored there is seen to be the one asked for.
+struct VarHint {
+    int slot = -1;
+    // A hint that keeps a spare holds the buffer of the value last blanked through it (its
+    // own, no longer the store's), for the next value set through it: argument variables
+    // are blanked and set again include after include.
+    bool keeps_spare = false;
+    char *spare = nullptr;
+    size_t spare_size = 0;
+};
+// Finds the variable name like get_val, trying the slot *hint names first, and updates *hint.
+const char *get_val_hinted(const char *name, VarHint *hint);
 // Stores value (null or empty: blank) under name; name and value stay the caller's.
 void store_var(const char *name, const char *value);
+// store_var trying the slot *hint names first, as get_val_hinted.
+void store_var_hinted(const char *name, const char *value, VarHint *hint);
 // Publishes the arguments of one include (args[1] to args[nargs - 1]) as arg1.. and nargs,
 // and blanks the argument variables a previous include with more fields left behind.
-// lens[n] receives the length of args[n].
-void publish_args(int nargs, char **args, size_t *lens);
+void publish_args(int nargs, char **args);
 // Runs the assignment text name|value (a second '|' ends the value; no '|': a blank value).
 void do_set(const char *str);
 // Blanks the whole store: no variables afterwards.
@@ -185,8 +203,8 @@ void check_leave();
 // The macro being expanded is at its body line i.
 void check_body_line(int i);
 // The number of the page being checked (from 1), and the line its body starts at.
-int check_page_number();
 int check_first_body_line();
+int check_page_number();
 // A reference $[name] to a variable is resolved.
 void check_reference(const char *name);
 // The build writes text (len bytes) at the current site.
@@ -196,46 +214,34 @@ void check_swallowed(const char *name, int line);
 // Reports fault located (called by inc_failure in check mode).
 void check_fault(IncFault fault, const char *subject);
 
-// Where a caller found a variable last: its slot in vars, good while the store has not been
-// cleared since (the generation tells). Slots never move otherwise, so a hint that is still
-// good needs no comparison of names. Most names are asked for again and again from the same
-// place, so this spares the search.
-struct VarHint {
-    int slot = -1; // -1: none
-    unsigned generation = 0;
-};
-// Finds the variable name like get_val, trying the slot *hint names first, and updates *hint.
-const char *get_val_hinted(const char *name, VarHint *hint);
-// store_var with a hint, as get_val_hinted.
-void store_var_hinted(const char *name, const char *value, VarHint *hint);
-
-// Parsed macro bodies (inc_body.cpp). A body parsed when the library is loaded: its lines
-// cut into text, include, exec and evaluated lines, each knowing the index of its source
-// line in the body.
+// Bodies and references (inc_body.cpp). True when a text of have bytes may grow by more;
+// otherwise the reference name is reported as too long to insert.
+bool text_fits(size_t have, size_t more, const char *name);
+// Sets *out to str (null: "") with every $[name] reference resolved, counted as evaluated for
+// the page. Not reentrant.
+void eval_into(std::string *out, const char *str, int nargs, char **args);
+// The parsed form of a body: its lines, each knowing its source line, those with references
+// cut at them.
 struct ParsedBody;
-// Returns a new parsed form of body, which the caller frees with free_parsed_body.
-ParsedBody *parse_body(const ProdAlphaList *body);
-void free_parsed_body(ParsedBody *parsed);
-// Writes the expansion of the body parsed into outf, as process_include does for its lines.
-// lens holds the length of each argument, as publish_args gives them.
-void run_parsed_body(FILE *outf, ParsedBody *parsed, int nargs, char **args, const size_t *lens);
+// The parsed form of body, made again whenever body's lines are no longer those it was made
+// from. Owned by the engine; valid until the body leaves incs.
+ParsedBody *parsed_form(const ProdAlphaList *body);
+// The loader parses a new macro body, opened at the given site of the library.
+void note_library_macro(const ProdAlphaList *body, const MacroSite &site);
+// Drops the parsed form of a body about to be freed, or of every body.
+void forget_parsed(const ProdAlphaList *body);
+void forget_all_parsed();
+// The library site of body, or null for a body not from the library.
+MacroSite *macro_site(const ProdAlphaList *body);
+// Writes the expansion of parsed into outf (null: standard output), with process_include's
+// traces; name serves the traces only.
+void expand_body(FILE *outf, const char *name, ParsedBody *parsed, int nargs, char **args);
 
-// The macro index (inc_library.cpp). Where a caller found a macro last: its position in incs,
-// and the index's generation then (positions move only when a library is loaded or dropped).
-struct MacroHint {
-    int pos = -1;
-    unsigned generation = 0;
-    bool fixed = false; // the caller always asks for the same name (set by the caller)
-};
-// find_inc, trying first the position *hint names, and then updating *hint. A fixed hint of
-// the current generation is taken without looking at the name.
-int find_inc_hinted(const char *name, MacroHint *hint);
-// The parsed form of the macro at position pos of incs.
-ParsedBody *parsed_at(int pos);
-
-// Expansion (inc_expand.cpp). Includes the macro named by the include text's fields (args[0]
-// is name when nargs > 0; name is "" otherwise), as do_include does once it has split them.
+// Expansion (inc_expand.cpp). The one way an include text is included: str (len bytes as
+// received, for the trace) is cut at its line end, split at '|', and its macro included.
 // hint, when not null, is handed to find_inc_hinted.
+void include_text(FILE *outf, const char *str, size_t len, MacroHint *hint);
+// Includes the macro args[0] names (name is "" when nargs is 0) with these arguments.
 void include_fields(FILE *outf, const char *name, int nargs, char **args, MacroHint *hint);
 // Runs the command text str (set, clear or if, then '|' and the rest); if writes to fp.
 void do_exec(FILE *fp, const char *str, int nargs, char **args);

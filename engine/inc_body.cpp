@@ -1,9 +1,9 @@
-// Macro bodies parsed once, when the library is loaded: runs of plain text lines joined into
-// one piece each, include and exec lines without references split or kept ready to run, and
-// the lines that hold references cut into literal text and references. Expanding a macro
-// then rescans nothing; what it writes and reports is what process_include's line-by-line
-// reading of the same body gives (that reading still serves the most detailed traces and
-// bodies the loader never saw).
+// Macro bodies and references: the one scanner of $[...] references, the values they stand
+// for, and the parsed form of a body (each line knowing its source line, the lines that hold
+// references cut into literal text and references) that every expansion runs, with its
+// traces and its check. A parsed form is kept for each body of the macro index and checked
+// against the body's own lines before each use, so a body changed or replaced behind the
+// engine's back is parsed again, never run from a stale form.
 #include "engine/bld_html.h"
 
 #include <algorithm>
@@ -16,310 +16,322 @@
 #include <vector>
 
 #include "engine/bld_html_internal.h"
-#include "support/splitfld.h"
 #include "support/util.h"
 
 namespace {
 
-// A reference $[name] and the literal text before it.
-struct Piece {
-    std::string literal;
-    bool has_ref = false; // false only for the text after the last reference
+// A reference as written between "$[" and "]".
+struct Reference {
     std::string name;
-    bool is_arg = false;    // a name that begins with a digit: an argument
-    int arg = 0;            // its number, -1 beyond any argument count
-    VarHint var_hint;       // for a variable: where the store last had it
-    std::string_view value; // write_text_pieces: the value found for this line
+    int arg = -1;   // a name that begins with a digit: the argument number (0: none); else -1
+    VarHint hint{}; // a variable: where the store had it last
 };
 
-enum LineKind {
-    LINE_TEXT,      // lines copied as they stand, each with its line feed, joined
-    LINE_INCLUDE,   // an include line without references, its fields split
-    LINE_EXEC,      // an exec line without references
-    LINE_SET,       // an exec line without references that sets a variable
-    LINE_EVALUATED, // a line with references: what it is shows once they are resolved
-};
-
-struct ParsedLine {
-    LineKind kind = LINE_TEXT;
-    int source = 0;                 // index of the (first) body line it came from
-    std::string text;               // TEXT: the lines; EXEC: the command after ">!"; SET: the name
-    std::unique_ptr<char[]> fields; // INCLUDE: the text after '>', cut at each '|'
-    std::vector<char *> args;       // INCLUDE: the fields, pointing into fields
-    std::vector<Piece> pieces;      // EVALUATED
-    MacroHint macro_hint;           // INCLUDE, EVALUATED: where the macro was found last
-    bool text_only = false;         // EVALUATED: a text line whatever its references hold
-    std::string value;              // SET: the value (text holds the name)
-    VarHint var_hint;               // SET: where the store had the name last
-};
-
-} // namespace
-
-struct ParsedBody {
-    std::vector<ParsedLine> lines;
-};
-
-namespace {
-
-ParsedLine new_line(LineKind kind, int source)
-{
-    ParsedLine line;
-    line.kind = kind;
-    line.source = source;
-    return line;
-}
-
-// The argument number a reference name beginning with a digit stands for, as arg_value reads
-// it; -1 for a number beyond any argument count.
-int arg_number(const std::string &name)
+// The argument number of a name that begins with a digit, from its leading digits; 0 (which
+// names no argument) beyond any argument count.
+int arg_number(std::string_view name)
 {
     long n = 0;
     for (size_t i = 0; i < name.size() && name[i] >= '0' && name[i] <= '9'; i++) {
         n = n * 10 + (name[i] - '0');
         if (n > INT_MAX)
-            return -1;
+            return 0;
     }
     return static_cast<int>(n);
 }
 
-// Cuts line into literal texts and references, as evalstr reads them: a reference runs from
-// "$[" to the next ']' or to the end of the line.
-std::vector<Piece> cut_pieces(const char *line)
+void read_reference(Reference *ref, std::string_view name)
 {
-    std::vector<Piece> pieces;
-    const char *p = line;
-    for (;;) {
-        Piece piece;
-        const char *ref = std::strstr(p, "$[");
-        if (!ref) {
-            piece.literal = p;
-            pieces.push_back(std::move(piece));
-            return pieces;
-        }
-        piece.literal.assign(p, ref);
-        const char *start = ref + 2;
-        const char *end = std::strchr(start, ']');
-        piece.name.assign(start, end ? end : start + std::strlen(start));
-        piece.has_ref = true;
-        piece.is_arg = piece.name[0] >= '0' && piece.name[0] <= '9';
-        if (piece.is_arg)
-            piece.arg = arg_number(piece.name);
-        p = end ? end + 1 : start + piece.name.size();
-        pieces.push_back(std::move(piece));
-        if (*p == '\0')
-            return pieces;
+    ref->name.assign(name);
+    ref->arg = !name.empty() && name[0] >= '0' && name[0] <= '9' ? arg_number(name) : -1;
+}
+
+// The one reference scanner. Returns where the next "$[" in text stands (null: none); *name
+// receives the reference's name, which runs to the next ']' or to the end of the text, and
+// *resume the text after the reference.
+const char *next_reference(const char *text, std::string_view *name, const char **resume)
+{
+    const char *ref = std::strstr(text, "$[");
+    if (!ref)
+        return nullptr;
+    const char *start = ref + 2;
+    const char *end = std::strchr(start, ']');
+    *name = end ? std::string_view(start, static_cast<size_t>(end - start)) : start;
+    *resume = end ? end + 1 : start + name->size();
+    return ref;
+}
+
+// The value of the reference: an argument ("" out of range) or a variable (null: blank).
+const char *reference_value(Reference *ref, int nargs, char **args)
+{
+    const char *value;
+    if (ref->arg >= 0) {
+        value = ref->arg >= 1 && ref->arg < nargs && args ? args[ref->arg] : "";
+    } else {
+        value = get_val_hinted(ref->name.c_str(), &ref->hint);
+        if (value && inc_state.checking)
+            check_reference(ref->name.c_str());
     }
+    if (tracing(TRACE_ALL))
+        trace(TRACE_ALL, "get_val(%s)=%s.\n", ref->name.c_str(), or_null(value));
+    return value;
 }
 
-ParsedLine include_line(const char *text, int source)
+// Appends the value of the reference to out, unless the text would grow too long.
+void append_reference(std::string *out, Reference *ref, int nargs, char **args)
 {
-    ParsedLine line = new_line(LINE_INCLUDE, source);
-    line.macro_hint.fixed = true; // the line names the same macro every time
-    size_t len = std::strlen(text);
-    line.fields = std::make_unique<char[]>(len + 1);
-    std::memcpy(line.fields.get(), text, len + 1);
-    line.args.resize(max_include_fields);
-    int n = split_flds(line.fields.get(), line.args.data(), '|', 0, max_include_fields);
-    line.args.resize(static_cast<size_t>(n));
-    return line;
-}
-
-// The value of the reference in piece, as resolve_reference finds it, or null.
-const char *reference_value(Piece *piece, int nargs, char **args)
-{
-    if (piece->is_arg)
-        return (piece->arg < 1 || piece->arg >= nargs || !args) ? "" : args[piece->arg];
-    return get_val_hinted(piece->name.c_str(), &piece->var_hint);
-}
-
-// An exec line without references: text is its command. A set with a name is kept split
-// into name and value, as do_set splits it.
-ParsedLine exec_line(const char *text, int source)
-{
-    ParsedLine line = new_line(LINE_EXEC, source);
-    line.text = text;
-    const char *bar = std::strchr(text, '|');
-    bool set = bar && bar - text == 3 && to_lower_ascii(text[0]) == 's' &&
-               to_lower_ascii(text[1]) == 'e' && to_lower_ascii(text[2]) == 't';
-    if (!set || bar[1] == '\0') // an empty assignment names nothing: do_exec says so
-        return line;
-    std::string_view rest(bar + 1);
-    size_t end = rest.find('|');
-    line.kind = LINE_SET;
-    line.text.assign(rest.substr(0, end));
-    if (end != std::string_view::npos) {
-        std::string_view value = rest.substr(end + 1);
-        line.value.assign(value.substr(0, value.find('|')));
-    }
-    return line;
-}
-
-// Appends the value of the reference in piece to out, as resolve_reference does.
-void append_reference(std::string *out, Piece *piece, int nargs, char **args)
-{
-    const char *value = reference_value(piece, nargs, args);
+    const char *value = reference_value(ref, nargs, args);
     if (!value)
         return;
     size_t len = std::strlen(value);
-    if (out->size() + len > max_text_len) {
-        inc_failure(FAULT_TOO_LONG, piece->name.c_str());
-        return;
+    if (text_fits(out->size(), len, ref->name.c_str()))
+        out->append(value, len);
+}
+
+// A literal text and the reference after it (none after the last one).
+struct Piece {
+    std::string literal;
+    bool has_ref = false;
+    Reference ref;
+};
+
+struct ParsedLine {
+    int source = 0;            // index of the body line it comes from
+    std::string text;          // the body line as it was parsed
+    std::vector<Piece> pieces; // the line cut at its references; empty when it holds none
+    bool plain = false;        // a text line whatever happens: no reference, no leading '>'
+    MacroHint hint;            // an include line: where the macro was found last
+};
+
+std::vector<Piece> cut_pieces(const char *line)
+{
+    std::vector<Piece> pieces;
+    std::string_view name;
+    const char *resume = nullptr;
+    for (const char *p = line;;) {
+        const char *ref = next_reference(p, &name, &resume);
+        Piece &piece = pieces.emplace_back();
+        if (!ref) {
+            piece.literal = p;
+            return pieces;
+        }
+        piece.literal.assign(p, ref);
+        piece.has_ref = true;
+        read_reference(&piece.ref, name);
+        p = resume;
     }
-    out->append(value, len);
+}
+
+} // namespace
+
+struct ParsedBody {
+    std::vector<ParsedLine> lines;
+    MacroSite site; // where the library defines it (line 0: not from the library)
+};
+
+namespace {
+
+ParsedBody *parse_body(const ProdAlphaList *body, const MacroSite &site)
+{
+    auto *parsed = new ParsedBody;
+    parsed->site = site;
+    for (int i = 0; body && i < body->nitems; i++) {
+        ParsedLine &line = parsed->lines.emplace_back();
+        line.source = i;
+        const char *text = body->item[i] ? body->item[i] : ""; // a null line reads as empty
+        line.text = text;
+        if (std::strstr(text, "$["))
+            line.pieces = cut_pieces(text);
+        line.plain = line.pieces.empty() && line.text[0] != '>';
+        if (line.plain) // written with its line feed in one piece
+            line.text.push_back('\n');
+    }
+    return parsed;
+}
+
+// True when parsed was made from lines equal to body's current ones.
+bool parse_matches(const ParsedBody *parsed, const ProdAlphaList *body)
+{
+    if (static_cast<size_t>(body->nitems) != parsed->lines.size())
+        return false;
+    for (int i = 0; i < body->nitems; i++) {
+        const ParsedLine &line = parsed->lines[static_cast<size_t>(i)];
+        size_t len = line.text.size() - line.plain; // without the line feed added
+        const char *text = body->item[i] ? body->item[i] : "";
+        if (std::strncmp(text, line.text.data(), len) != 0 || text[len] != '\0')
+            return false;
+    }
+    return true;
+}
+
+using ParsedPtr = std::unique_ptr<ParsedBody>;
+// The parsed form of the bodies met in the macro index, by body. An entry is a hint: it is
+// used only after parse_matches, since a freed body's address is soon another body's.
+std::unordered_map<const ProdAlphaList *, ParsedPtr> parsed_bodies;
+
+// Drops the entries of bodies no longer in incs, once there are many more than incs holds:
+// bodies replaced from outside the engine leave theirs behind. Only between includes, since
+// a body being expanded must stay.
+void prune_parsed_bodies()
+{
+    size_t held = incs ? static_cast<size_t>(incs->nitems) : 0;
+    if (parsed_bodies.size() <= 2 * held + 64 || inc_state.include_depth > 0)
+        return;
+    std::unordered_map<const ProdAlphaList *, ParsedPtr> kept;
+    for (size_t i = 0; i < held; i++) {
+        auto it = parsed_bodies.find(static_cast<ProdAlphaList *>(incs->item[i]));
+        if (it != parsed_bodies.end())
+            kept.insert(parsed_bodies.extract(it));
+    }
+    parsed_bodies.swap(kept);
 }
 
 // Work strings for evaluated lines, one for each include level, so a line is never
-// overwritten by the lines of the includes it starts (do_include allows levels up to
-// max_include_depth below the one it starts from).
+// overwritten by the lines of the includes it starts.
 std::string work[max_include_depth + 2];
 
-// Includes the macro the evaluated include text names, as do_include does, but cut into
-// fields in place: the text is this level's own work string.
-void include_evaluated(FILE *outf, char *text, MacroHint *hint)
+// Writes a text line (len bytes, its line feed included) into the page.
+void write_text_line(FILE *outf, const char *text, size_t len)
 {
-    if (inc_state.page_stopped) // as do_include does
-        return;
-    text[std::strcspn(text, "\r\n")] = '\0';
-    char *args[max_include_fields];
-    int nargs = split_flds(text, args, '|', 0, max_include_fields);
-    include_fields(outf, text, nargs, args, hint);
+    if (tracing(TRACE_ALL))
+        trace(TRACE_ALL, "Copy: [%.*s]\n", static_cast<int>(std::min<size_t>(len - 1, INT_MAX)),
+              text);
+    count_page_output(len);
+    write_output(outf, text, len);
+    if (inc_state.checking)
+        check_text(text, len - 1);
 }
 
-// Runs a line whose references resolved to the text in *line, the way process_include runs
-// any line. The text holds no NUL byte: its pieces and values are all C strings.
-void run_evaluated(FILE *outf, std::string *line, int nargs, char **args, MacroHint *hint)
+// Runs an expanded body line that begins with '>' (text: len bytes, a NUL after them) as an
+// exec line or an embedded include.
+void run_marked_line(FILE *outf, const char *text, size_t len, int nargs, char **args,
+                     MacroHint *hint)
 {
-    char *text = line->data();
-    if (text[0] == '>' && text[1] == '!') {
+    int shown = static_cast<int>(std::min<size_t>(len, INT_MAX));
+    if (text[1] == '!') {
+        if (tracing(TRACE_ALL))
+            trace(TRACE_ALL, "Executing: [%.*s]\n", shown, text);
         do_exec(outf, text + 2, nargs, args);
-    } else if (text[0] == '>') {
-        include_evaluated(outf, text + 1, hint);
     } else {
-        line->push_back('\n');
-        count_page_output(line->size());
-        write_output(outf, line->data(), line->size());
+        if (tracing(TRACE_ALL))
+            trace(TRACE_ALL, "Embedded: [%.*s]\n", shown, text);
+        include_text(outf, text + 1, len - 1, hint);
     }
 }
 
-// Writes the joined text lines: at once, unless they would take the page past its bound; then
-// one by one, as process_include does, up to the line that passes it.
-void write_text_lines(FILE *outf, const std::string &text)
+// Runs one body line: its references resolved first (get_val traces), then written as a
+// text line or run as an exec line or an embedded include, by what it begins with then.
+void run_line(FILE *outf, ParsedLine *line, int nargs, char **args)
 {
-    if (inc_state.page_output + text.size() <= max_page_output) {
-        count_page_output(text.size());
-        write_output(outf, text.data(), text.size());
+    if (inc_state.checking)
+        check_body_line(line->source);
+    if (line->plain) {
+        write_text_line(outf, line->text.data(), line->text.size());
         return;
     }
-    for (size_t at = 0; at < text.size() && !inc_state.page_stopped;) {
-        size_t len = text.find('\n', at) - at + 1; // every joined line ends in '\n'
-        count_page_output(len);
-        write_output(outf, text.data() + at, len);
-        at += len;
-    }
-}
-
-// Writes a line that is text whatever its references hold (its first piece begins with a byte
-// other than '>') straight into the page: its references resolved first, in order, as
-// run_pieces resolves them (with the same failures), then its pieces and values written.
-void write_text_pieces(FILE *outf, ParsedLine *line, int nargs, char **args, const size_t *lens)
-{
-    size_t total = 0;
-    for (Piece &piece : line->pieces) {
-        total += piece.literal.size();
-        const char *value = piece.has_ref ? reference_value(&piece, nargs, args) : nullptr;
-        bool known = piece.is_arg && value && *value; // an argument's length is known
-        size_t len = known ? lens[piece.arg] : value ? std::strlen(value) : 0;
-        if (value && total + len > max_text_len) {
-            inc_failure(FAULT_TOO_LONG, piece.name.c_str());
-            len = 0;
-        }
-        total += len;
-        piece.value = std::string_view(value ? value : "", len);
-    }
-    count_page_evaluated(total);
-    count_page_output(total + 1);
-    for (const Piece &piece : line->pieces) {
-        if (!piece.literal.empty())
-            write_output(outf, piece.literal.data(), piece.literal.size());
-        if (!piece.value.empty())
-            write_output(outf, piece.value.data(), piece.value.size());
-    }
-    write_output(outf, "\n", 1);
-}
-
-void run_pieces(FILE *outf, ParsedLine *line, int nargs, char **args, const size_t *lens)
-{
-    if (line->text_only) {
-        write_text_pieces(outf, line, nargs, args, lens);
+    if (line->pieces.empty()) {
+        run_marked_line(outf, line->text.c_str(), line->text.size(), nargs, args, &line->hint);
         return;
     }
-    std::vector<Piece> *pieces = &line->pieces;
     int level = std::min(std::max(inc_state.include_depth, 0), max_include_depth + 1);
     std::string &out = work[level];
     out.clear();
-    for (Piece &piece : *pieces) {
+    for (Piece &piece : line->pieces) {
         out.append(piece.literal);
         if (piece.has_ref)
-            append_reference(&out, &piece, nargs, args);
+            append_reference(&out, &piece.ref, nargs, args);
     }
     count_page_evaluated(out.size());
-    run_evaluated(outf, &out, nargs, args, &line->macro_hint);
+    if (out[0] == '>') {
+        run_marked_line(outf, out.c_str(), out.size(), nargs, args, &line->hint);
+    } else {
+        out.push_back('\n');
+        write_text_line(outf, out.data(), out.size());
+    }
     if (out.capacity() > 65536) // a rare huge text: do not hold on to its memory
         std::string().swap(out);
 }
 
 } // namespace
 
-ParsedBody *parse_body(const ProdAlphaList *body)
+bool text_fits(size_t have, size_t more, const char *name)
 {
-    auto *parsed = new ParsedBody;
-    for (int i = 0; body && i < body->nitems; i++) {
-        const char *line = body->item[i];
-        auto &lines = parsed->lines;
-        if (std::strstr(line, "$[")) {
-            lines.push_back(new_line(LINE_EVALUATED, i));
-            lines.back().pieces = cut_pieces(line);
-            lines.back().text_only = line[0] != '$' && line[0] != '>';
-        } else if (line[0] == '>' && line[1] == '!') {
-            lines.push_back(exec_line(line + 2, i));
-        } else if (line[0] == '>') {
-            lines.push_back(include_line(line + 1, i));
-        } else {
-            if (lines.empty() || lines.back().kind != LINE_TEXT)
-                lines.push_back(new_line(LINE_TEXT, i));
-            lines.back().text.append(line).push_back('\n');
-        }
+    if (have + more <= max_text_len)
+        return true;
+    inc_failure(FAULT_TOO_LONG, name);
+    return false;
+}
+
+void eval_into(std::string *out, const char *str, int nargs, char **args)
+{
+    static Reference ref; // nothing a reference calls evaluates another text
+    std::string_view name;
+    const char *resume = nullptr;
+    out->clear();
+    const char *p = str ? str : "";
+    for (const char *at; (at = next_reference(p, &name, &resume)) != nullptr; p = resume) {
+        out->append(p, at);
+        read_reference(&ref, name);
+        append_reference(out, &ref, nargs, args);
     }
-    return parsed;
+    out->append(p);
+    count_page_evaluated(out->size());
 }
 
-void free_parsed_body(ParsedBody *parsed)
+ParsedBody *parsed_form(const ProdAlphaList *body)
 {
-    delete parsed;
+    auto it = parsed_bodies.find(body);
+    if (it != parsed_bodies.end() && parse_matches(it->second.get(), body))
+        return it->second.get();
+    prune_parsed_bodies();
+    ParsedPtr &slot = parsed_bodies[body];
+    slot.reset(parse_body(body, MacroSite()));
+    return slot.get();
 }
 
-void run_parsed_body(FILE *outf, ParsedBody *parsed, int nargs, char **args, const size_t *lens)
+void note_library_macro(const ProdAlphaList *body, const MacroSite &site)
 {
+    parsed_bodies[body].reset(parse_body(body, site));
+}
+
+void forget_parsed(const ProdAlphaList *body)
+{
+    parsed_bodies.erase(body);
+}
+
+void forget_all_parsed()
+{
+    parsed_bodies.clear();
+}
+
+MacroSite *macro_site(const ProdAlphaList *body)
+{
+    MacroSite *site = &parsed_form(body)->site;
+    return site->line > 0 ? site : nullptr;
+}
+
+void expand_body(FILE *outf, const char *name, ParsedBody *parsed, int nargs, char **args)
+{
+    if (tracing(TRACE_EXPAND)) {
+        trace(TRACE_EXPAND, "process_include(%s), nargs=%d ", or_null(name), nargs);
+        for (int i = 0; args && i < nargs; i++)
+            trace(TRACE_EXPAND, " [%s]", args[i] ? args[i] : "null");
+        trace(TRACE_EXPAND, "\n");
+    }
+    if (!outf)
+        outf = stdout;
     for (ParsedLine &line : parsed->lines) {
-        if (inc_state.page_stopped) // as process_include stops
+        if (inc_state.page_stopped)
             break;
-        switch (line.kind) {
-        case LINE_TEXT:
-            write_text_lines(outf, line.text);
-            break;
-        case LINE_INCLUDE:
-            include_fields(outf, line.fields.get(), static_cast<int>(line.args.size()),
-                           line.args.data(), &line.macro_hint);
-            break;
-        case LINE_SET:
-            store_var_hinted(line.text.c_str(), line.value.c_str(), &line.var_hint);
-            break;
-        case LINE_EXEC:
-            do_exec(outf, line.text.c_str(), nargs, args);
-            break;
-        case LINE_EVALUATED:
-            run_pieces(outf, &line, nargs, args, lens);
-            break;
-        }
+        run_line(outf, &line, nargs, args);
     }
+}
+
+void process_include(FILE *outf, const char *name, ProdAlphaList *body, int nargs, char **args)
+{
+    // A body from outside the macro index is parsed for this call alone.
+    std::unique_ptr<ParsedBody> parsed(parse_body(body, MacroSite()));
+    begin_output();
+    expand_body(outf, name, parsed.get(), nargs, args);
+    end_output();
 }

@@ -71,16 +71,7 @@ const char *const frame_macros[] = {"pagestart",    "pagehdr",     "pageend",
     // One write for the whole line: standard error is unbuffered, and a check may say a lot.
     std::string text = site.line > 0 ? strprintf("%s:%d: %s: ", site.path, site.line, kinds[kind])
                                      : strprintf("%s: %s: ", site.path, kinds[kind]);
-    va_list measure;
-    va_copy(measure, ap);
-    int len =
-        std::vsnprintf(nullptr, 0, fmt, measure); // NOLINT(clang-analyzer-valist.Uninitialized)
-    va_end(measure);
-    size_t at = text.size();
-    text.resize(at + static_cast<size_t>(std::max(len, 0)) + 1);
-    std::vsnprintf(text.data() + at, text.size() - at, fmt,
-                   ap); // NOLINT(clang-analyzer-valist.Uninitialized)
-    text.back() = '\n';
+    text.append(vstrprintf(fmt, ap)).push_back('\n');
     flush_output();
     std::fwrite(text.data(), 1, text.size(), stderr);
     if (inc_state.checking && kind == DIAG_ERROR)

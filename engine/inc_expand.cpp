@@ -2,6 +2,7 @@
 // their arguments and the runaway limits. These call each other, so they live together.
 #include "engine/bld_html.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -25,79 +26,11 @@ bool equals_nocase(const char *str, size_t n, const char *word)
     return true;
 }
 
-// The value of argument reference name (which begins with a digit): "" when out of range.
-const char *arg_value(const char *name, int nargs, char **args)
-{
-    long n = 0;
-    for (const char *p = name; *p >= '0' && *p <= '9'; p++) {
-        n = n * 10 + (*p - '0');
-        if (n > INT_MAX) // far beyond any argument count
-            return "";
-    }
-    if (n < 1 || n >= nargs || !args)
-        return "";
-    return args[n];
-}
-
-// Appends the value of the reference name to out.
-void resolve_reference(std::string *out, const std::string &name, int nargs, char **args)
-{
-    const char *value;
-    if (name[0] >= '0' && name[0] <= '9') {
-        value = arg_value(name.c_str(), nargs, args);
-    } else {
-        value = get_val(name.c_str());
-        if (value && inc_state.checking)
-            check_reference(name.c_str());
-    }
-    trace(TRACE_ALL, "get_val(%s)=%s.\n", name.c_str(), or_null(value));
-    if (!value)
-        return;
-    size_t len = std::strlen(value);
-    if (out->size() + len > max_text_len) {
-        inc_failure(FAULT_TOO_LONG, name.c_str());
-        return;
-    }
-    out->append(value, len);
-}
-
 // Drops the memory of a work string that held a rare huge text.
 void release_if_huge(std::string *work)
 {
     if (work->capacity() > 65536)
         std::string().swap(*work);
-}
-
-// Sets *out to str (null: "") with every $[name] reference resolved, counted as evaluated for
-// the page. Not reentrant: one work string serves every name.
-void eval_into(std::string *out, const char *str, int nargs, char **args)
-{
-    static std::string name;
-    out->clear();
-    const char *p = str ? str : "";
-    while (*p) {
-        const char *ref = std::strstr(p, "$[");
-        if (!ref) {
-            out->append(p);
-            break;
-        }
-        out->append(p, ref);
-        const char *start = ref + 2;
-        const char *end = std::strchr(start, ']');
-        name.assign(start, end ? end : start + std::strlen(start));
-        resolve_reference(out, name, nargs, args);
-        p = end ? end + 1 : start + name.size();
-    }
-    count_page_evaluated(out->size());
-}
-
-// True when text holds "$[".
-bool has_reference(std::string_view text)
-{
-    for (size_t at = text.find('$'); at != std::string_view::npos; at = text.find('$', at + 1))
-        if (at + 1 < text.size() && text[at + 1] == '[')
-            return true;
-    return false;
 }
 
 // Cuts the condition text into its five fields; the fifth ends at the next '|'. Returns 0,
@@ -128,13 +61,12 @@ std::string_view evaluated_field(std::string_view field, std::string *work, int 
 // serve them all.
 std::string condition_work[4];
 
-// Evaluates the fields of a condition that hold a reference, in their order (str1, str2, the
-// true and the false text), each into its work string; the others stay as they are.
+// Evaluates the fields of a condition in their order (str1, str2, the true and the false
+// text), each into its work string.
 void evaluate_fields(std::string_view *fld[4], int nargs, char **args)
 {
     for (int i = 0; i < 4; i++)
-        if (has_reference(*fld[i]))
-            *fld[i] = evaluated_field(*fld[i], &condition_work[i], nargs, args);
+        *fld[i] = evaluated_field(*fld[i], &condition_work[i], nargs, args);
 }
 
 // The relation code of the comparison operator op, as evalrelop gives it.
@@ -186,9 +118,9 @@ int run_condition(FILE *fp, const char *str, int nargs, char **args)
     if (int missing = cut_condition(str, fld))
         return missing;
 
-    // A field without a reference is used as it stands; most conditions hold none at all.
+    // The fields are used as they stand when no reference can be in them, as in most.
     std::string_view s1 = fld[0], s2 = fld[2], t = fld[3], f = fld[4];
-    if (std::strchr(str, '$')) {
+    if (std::strchr(str, '$') && std::strstr(str, "$[")) {
         std::string_view *values[4] = {&s1, &s2, &t, &f};
         evaluate_fields(values, nargs, args);
     }
@@ -210,58 +142,6 @@ int run_condition(FILE *fp, const char *str, int nargs, char **args)
     for (std::string &work : condition_work)
         release_if_huge(&work);
     return 0;
-}
-
-// do_include's work.
-void include_text(FILE *outf, const char *str)
-{
-    if (!str || inc_state.page_stopped)
-        return;
-    if (tracing(TRACE_ALL))
-        trace(TRACE_ALL, "do_include(%s)\n", str);
-    char local[256];
-    std::string heap;
-    char *copy = copy_text(str, std::strcspn(str, "\r\n"), local, sizeof local, &heap);
-    char *args[max_include_fields];
-    int nargs = split_flds(copy, args, '|', 0, max_include_fields);
-    include_fields(outf, copy, nargs, args, nullptr); // the split left the name alone in copy
-}
-
-// process_include's work.
-void expand_lines(FILE *outf, const char *name, ProdAlphaList *body, int nargs, char **args)
-{
-    if (tracing(TRACE_EXPAND)) {
-        trace(TRACE_EXPAND, "process_include(%s), nargs=%d ", or_null(name), nargs);
-        for (int i = 0; args && i < nargs; i++)
-            trace(TRACE_EXPAND, " [%s]", args[i] ? args[i] : "null");
-        trace(TRACE_EXPAND, "\n");
-    }
-    if (!outf)
-        outf = stdout;
-    for (int i = 0; body && i < body->nitems && !inc_state.page_stopped; i++) {
-        if (inc_state.checking)
-            check_body_line(i);
-        const char *stored = body->item[i];
-        // A line without a reference needs no evaluated copy.
-        char *expanded = std::strstr(stored, "$[") ? evalstr(stored, nargs, args) : nullptr;
-        const char *line = expanded ? expanded : stored;
-        if (line[0] == '>' && line[1] == '!') {
-            trace(TRACE_ALL, "Executing: [%s]\n", line);
-            do_exec(outf, line + 2, nargs, args);
-        } else if (line[0] == '>') {
-            trace(TRACE_ALL, "Embedded: [%s]\n", line);
-            do_include(outf, line + 1);
-        } else {
-            trace(TRACE_ALL, "Copy: [%s]\n", line);
-            size_t len = std::strlen(line);
-            count_page_output(len + 1);
-            write_output(outf, line, len);
-            write_output(outf, "\n", 1);
-            if (inc_state.checking)
-                check_text(line, len);
-        }
-        std::free(expanded);
-    }
 }
 
 } // namespace
@@ -311,9 +191,27 @@ void do_exec(FILE *fp, const char *str, int nargs, char **args)
 
 void do_include(FILE *outf, const char *str)
 {
+    if (!str)
+        return;
     begin_output();
-    include_text(outf, str);
+    include_text(outf, str, std::strlen(str), nullptr);
     end_output();
+}
+
+void include_text(FILE *outf, const char *str, size_t len, MacroHint *hint)
+{
+    if (inc_state.page_stopped)
+        return;
+    if (tracing(TRACE_ALL)) // the text as received, up to its end or its line's end
+        trace(TRACE_ALL, "do_include(%.*s)\n", static_cast<int>(std::min<size_t>(len, INT_MAX)),
+              str);
+    char local[256];
+    std::string heap;
+    char *copy =
+        copy_text(str, std::min(len, std::strcspn(str, "\r\n")), local, sizeof local, &heap);
+    char *args[max_include_fields];
+    int nargs = split_flds(copy, args, '|', 0, max_include_fields);
+    include_fields(outf, copy, nargs, args, hint); // the split left the name alone in copy
 }
 
 void include_fields(FILE *outf, const char *name, int nargs, char **args, MacroHint *hint)
@@ -327,26 +225,13 @@ void include_fields(FILE *outf, const char *name, int nargs, char **args, MacroH
         return;
     inc_state.expansions++;
     auto *body = static_cast<ProdAlphaList *>(incs->item[pos]);
-    size_t lens[max_include_fields];
-    publish_args(nargs, args, lens);
+    publish_args(nargs, args);
+    ParsedBody *parsed = parsed_form(body);
     if (inc_state.checking)
         check_enter(name, body);
     inc_state.include_depth++;
-    // A body the loader parsed runs in that form, unless expansion traces or a check are
-    // wanted: they follow process_include's reading line by line.
-    ParsedBody *parsed = tracing(TRACE_EXPAND) || inc_state.checking ? nullptr : parsed_at(pos);
-    if (parsed)
-        run_parsed_body(outf ? outf : stdout, parsed, nargs, args, lens);
-    else
-        process_include(outf, name, body, nargs, args);
+    expand_body(outf, name, parsed, nargs, args);
     inc_state.include_depth--;
     if (inc_state.checking)
         check_leave();
-}
-
-void process_include(FILE *outf, const char *name, ProdAlphaList *body, int nargs, char **args)
-{
-    begin_output();
-    expand_lines(outf, name, body, nargs, args);
-    end_output();
 }

@@ -1,16 +1,13 @@
-// The library loader and the macro index: reads the include library's macros into incs,
-// sorted by lower-cased name, and finds them again.
+// The library loader and the macro index: reads the include library's macros into incs, kept
+// in ascending order of lower-cased names and changed through the list operations only, and
+// finds them again.
 #include "engine/bld_html.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
-#include <string_view>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -29,7 +26,6 @@ constexpr int delta = 500; // growth step of incs and vars
 // What the loader noted of the library, for check mode.
 std::string loaded_path;
 std::vector<LibFinding> findings;
-std::unordered_map<const ProdAlphaList *, MacroSite> sites;
 std::unordered_map<std::string, int> defined_at; // lower-cased name -> its opening line
 
 void init_ndx()
@@ -87,65 +83,15 @@ int read_macro_body(FILE *fp, ProdAlphaList *body, const std::string &name, int 
     return 1;
 }
 
-// Macros read by bld_inc and not yet in incs. Putting each at its sorted place at once
-// would shift the later names for every macro, so they are sorted in when loading ends.
-// The views point at the names held in list.
-std::vector<std::pair<char *, ProdAlphaList *>> pending_macros;
-std::unordered_map<std::string_view, size_t> pending_slots;
+// Where a name was found last, by a few bytes of the name: a page names the same few
+// macros again and again.
+MacroHint recent_macros[256];
 
-// Hashing and comparing names with 'A' to 'Z' read as 'a' to 'z', so a name is found as
-// written, without a lower-cased copy.
-struct NocaseHash {
-    size_t operator()(std::string_view name) const
-    {
-        size_t hash = 14695981039346656037ull; // FNV-1a
-        for (char c : name)
-            hash = (hash ^ static_cast<unsigned char>(to_lower_ascii(c))) * 1099511628211ull;
-        return hash;
-    }
-};
-struct NocaseEqual {
-    bool operator()(std::string_view a, std::string_view b) const
-    {
-        if (a.size() != b.size())
-            return false;
-        for (size_t i = 0; i < a.size(); i++)
-            if (to_lower_ascii(a[i]) != to_lower_ascii(b[i]))
-                return false;
-        return true;
-    }
-};
-
-// The position of every name in incs, made again whenever loading ends, so a macro is found
-// without a search. The views point at the keys incs owns.
-std::unordered_map<std::string_view, int, NocaseHash, NocaseEqual> macro_slots;
-// The parsed form of the body at each position of incs.
-std::vector<ParsedBody *> parsed_slots;
-
-// Counts the changes of positions in incs, so a MacroHint knows whether it still holds.
-unsigned macro_generation = 1;
-
-// The position in incs where a name was found last, by a few bytes of the name and as it was
-// spelled: a page names the same few macros again and again, and comparing a short name costs
-// less than hashing it. An entry of an older generation is not used.
-struct RecentMacro {
-    unsigned generation = 0;
-    int pos = -1;
-    size_t len = 0;
-    char spelled[24] = {};
-};
-RecentMacro recent_macros[256];
-
-RecentMacro &recent_macro(const char *name, size_t len)
+MacroHint *recent_macro(const char *name, size_t len)
 {
     size_t first = static_cast<unsigned char>(to_lower_ascii(name[0]));
     size_t last = len ? static_cast<unsigned char>(to_lower_ascii(name[len - 1])) : 0;
-    return recent_macros[(len * 131 + first * 31 + last) & 255];
-}
-
-void bump_macro_generation()
-{
-    macro_generation++;
+    return &recent_macros[(len * 131 + first * 31 + last) & 255];
 }
 
 // True when name spells the lower-cased key, ignoring the case of 'A' to 'Z'.
@@ -157,28 +103,6 @@ bool names_macro(const char *name, const char *key)
     return key[i] == '\0' && name[i] == '\0';
 }
 
-// The parsed form of every body in incs and pending_macros, made as each is stored and
-// dropped with it. The map owns them, so they are freed with it when the process ends, too.
-using ParsedPtr = std::unique_ptr<ParsedBody, void (*)(ParsedBody *)>;
-std::unordered_map<const ProdAlphaList *, ParsedPtr> parsed_bodies;
-
-ParsedBody *parsed_form(const ProdAlphaList *body)
-{
-    auto it = parsed_bodies.find(body);
-    return it == parsed_bodies.end() ? nullptr : it->second.get();
-}
-
-void index_macro_slots()
-{
-    bump_macro_generation();
-    macro_slots.clear();
-    parsed_slots.clear();
-    for (int i = 0; incs && i < incs->nitems; i++) {
-        macro_slots.emplace(incs->key[i], i);
-        parsed_slots.push_back(parsed_form(static_cast<ProdAlphaList *>(incs->item[i])));
-    }
-}
-
 // Stores body under name, opened at line; a replaced definition is released with a message.
 void store_macro(const std::string &name, ProdAlphaList *body, int line)
 {
@@ -188,60 +112,14 @@ void store_macro(const std::string &name, ProdAlphaList *body, int line)
         findings.push_back({LIB_TWICE, line, earlier->second, name});
         earlier->second = line;
     }
-    ProdAlphaList *old;
-    parsed_bodies.insert_or_assign(body, ParsedPtr(parse_body(body), free_parsed_body));
-    int pos = bsearch_aptr_prodlist(incs, name.c_str());
-    auto pending = pending_slots.find(name);
-    if (pos >= 0) {
-        old = static_cast<ProdAlphaList *>(incs->item[pos]);
-        incs->item[pos] = body;
-        parsed_slots[static_cast<size_t>(pos)] = parsed_form(body);
-    } else if (pending != pending_slots.end()) {
-        old = pending_macros[pending->second].second;
-        pending_macros[pending->second].second = body;
-    } else {
-        char *key = xstrdup(name.c_str());
-        pending_macros.emplace_back(key, body);
-        pending_slots.emplace(key, pending_macros.size() - 1);
+    char *key = xstrdup(name.c_str());
+    auto *old = static_cast<ProdAlphaList *>(bupdate_aptr_prodlist(incs, key, body));
+    if (!old)
         return;
-    }
     inc_warning("Macro %s overridden by new version\n", name.c_str());
-    sites.erase(old);
-    parsed_bodies.erase(old);
+    std::free(key); // the index kept its own copy of the name
+    forget_parsed(old);
     free_alpha_prodlist(old);
-}
-
-// Puts the pending macros into incs, all in sorted order, in one pass.
-void merge_pending_macros()
-{
-    if (pending_macros.empty())
-        return;
-    using Entry = std::pair<char *, ProdAlphaList *>;
-    auto key_less = [](const Entry &a, const Entry &b) {
-        return std::strcmp(a.first, b.first) < 0;
-    };
-    std::sort(pending_macros.begin(), pending_macros.end(), key_less);
-    std::vector<Entry> stored;
-    stored.reserve(static_cast<size_t>(incs->nitems));
-    for (int i = 0; i < incs->nitems; i++)
-        stored.emplace_back(incs->key[i], static_cast<ProdAlphaList *>(incs->item[i]));
-    std::vector<Entry> merged(stored.size() + pending_macros.size());
-    std::merge(stored.begin(), stored.end(), pending_macros.begin(), pending_macros.end(),
-               merged.begin(), key_less);
-    int total = static_cast<int>(merged.size());
-    if (total > incs->maxitems) { // the capacity growing by delta would have reached
-        int step = incs->delta > 0 ? incs->delta : 10;
-        resize_aptr_prodlist(incs,
-                             incs->maxitems + (total - incs->maxitems + step - 1) / step * step);
-    }
-    for (int i = 0; i < total; i++) {
-        incs->key[i] = merged[static_cast<size_t>(i)].first;
-        incs->item[i] = merged[static_cast<size_t>(i)].second;
-    }
-    incs->nitems = total;
-    index_macro_slots();
-    pending_macros.clear();
-    pending_slots.clear();
 }
 
 // Reads one macro body from fp (just after its opening line, line *lineno) and stores it
@@ -266,7 +144,7 @@ int parse_inc(FILE *fp, const char *iname, int *lineno)
         display_alpha_prodlist(body);
     if (result != 0)
         findings.push_back({LIB_UNCLOSED, line, 0, iname});
-    sites[body] = MacroSite{iname, line, result == 0, false};
+    note_library_macro(body, MacroSite{iname, line, result == 0, false});
     store_macro(name, body, line);
     return result;
 }
@@ -307,45 +185,22 @@ int find_inc(const char *name)
 {
     if (!name)
         return -1;
-    size_t len = std::strlen(name);
-    RecentMacro &recent = recent_macro(name, len);
-    if (recent.generation == macro_generation && recent.len == len &&
-        std::memcmp(recent.spelled, name, len) == 0)
-        return recent.pos;
-    auto it = macro_slots.find(std::string_view(name, len));
-    if (it == macro_slots.end())
-        return -1;
-    if (len < sizeof recent.spelled) {
-        recent.generation = macro_generation;
-        recent.pos = it->second;
-        recent.len = len;
-        std::memcpy(recent.spelled, name, len);
-    }
-    return it->second;
+    return find_inc_hinted(name, recent_macro(name, std::strlen(name)));
 }
 
 int find_inc_hinted(const char *name, MacroHint *hint)
 {
+    if (!name || !incs)
+        return -1;
     int pos = hint->pos;
-    bool current = hint->generation == macro_generation && pos >= 0;
-    if (current && (hint->fixed || (name && names_macro(name, incs->key[pos]))))
+    if (pos >= 0 && pos < incs->nitems && names_macro(name, incs->key[pos]))
         return pos;
-    hint->generation = macro_generation;
-    return hint->pos = find_inc(name);
-}
-
-ParsedBody *parsed_at(int pos)
-{
-    return static_cast<size_t>(pos) < parsed_slots.size() ? parsed_slots[static_cast<size_t>(pos)]
-                                                          : nullptr;
+    return hint->pos = bsearch_aptr_prodlist(incs, lower_ascii(name).c_str());
 }
 
 void free_macros()
 {
-    bump_macro_generation();
-    macro_slots.clear();
-    parsed_slots.clear();
-    parsed_bodies.clear();
+    forget_all_parsed();
     for (int i = 0; incs && i < incs->nitems; i++) {
         free_alpha_prodlist(static_cast<ProdAlphaList *>(incs->item[i]));
         incs->item[i] = nullptr;
@@ -354,7 +209,6 @@ void free_macros()
     incs = nullptr;
     loaded_path.clear();
     findings.clear();
-    sites.clear();
     defined_at.clear();
 }
 
@@ -366,12 +220,6 @@ const char *library_path()
 const std::vector<LibFinding> &library_findings()
 {
     return findings;
-}
-
-MacroSite *macro_site(const ProdAlphaList *body)
-{
-    auto it = sites.find(body);
-    return it == sites.end() ? nullptr : &it->second;
 }
 
 void bld_inc(const char *fname)
@@ -405,7 +253,6 @@ void bld_inc(const char *fname)
         inc_failure(FAULT_READ, fname);
     }
     std::fclose(fp);
-    merge_pending_macros();
     if (tracing(TRACE_ALL))
         list_macros();
 }

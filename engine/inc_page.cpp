@@ -7,13 +7,11 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
-#include <utility>
 #include <vector>
 
 #include "engine/bld_html_internal.h"
 #include "support/gather.h"
 #include "support/read_line.h"
-#include "support/splitfld.h"
 #include "support/util.h"
 
 namespace {
@@ -193,7 +191,7 @@ template <typename Lines> void transform_body(FILE *outf, Lines *lines)
             if (at + 1 < line.size() && line[at + 1] == '!')
                 run_exec_line(outf, line, at);
             else
-                do_include(outf, line.data() + at + 1);
+                include_text(outf, line.data() + at + 1, line.size() - at - 1, nullptr);
             continue;
         }
         count_page_output(line.size());
@@ -211,25 +209,10 @@ template <typename Lines> void transform_body(FILE *outf, Lines *lines)
 // Includes the sub-menu item of the sub-link line whose text from its first '|' is rest.
 void include_item(FILE *outf, std::string_view rest)
 {
-    static std::string item;  // nothing the include runs comes back here
-    if (tracing(TRACE_ALL)) { // do_include shows the whole text
-        item.assign("SubMenuItem").append(rest);
-        do_include(outf, item.c_str());
-        return;
-    }
-    // What do_include would do with the text, without copying it again or looking the name up.
-    if (inc_state.page_stopped)
-        return;
-    // (The line of rest ends in a line feed, or the NUL byte after the page, as in do_include.)
-    item.assign("SubMenuItem").append(rest.data(), std::strcspn(rest.data(), "\r\n"));
-    static MacroHint hint = [] {
-        MacroHint fixed;
-        fixed.fixed = true;
-        return fixed;
-    }();
-    char *args[max_include_fields];
-    int nargs = split_flds(item.data(), args, '|', 0, max_include_fields);
-    include_fields(outf, item.c_str(), nargs, args, &hint);
+    static std::string item; // nothing the include runs comes back here
+    static MacroHint hint;
+    item.assign("SubMenuItem").append(rest);
+    include_text(outf, item.c_str(), item.size(), &hint);
 }
 
 // The sub-menu from the sub-link lines of lines, or of the lines up to notes.from and the

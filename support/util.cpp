@@ -49,20 +49,28 @@ char *xstrdup(const char *str)
     return copy;
 }
 
-std::string strprintf(const char *fmt, ...)
+std::string vstrprintf(const char *fmt, va_list ap)
 {
-    va_list ap;
-    va_start(ap, fmt);
     va_list measure;
     va_copy(measure, ap);
-    int len = std::vsnprintf(nullptr, 0, fmt, measure);
+    int len =
+        std::vsnprintf(nullptr, 0, fmt, measure); // NOLINT(clang-analyzer-valist.Uninitialized)
     va_end(measure);
     std::string text;
     if (len > 0) {
         text.resize(static_cast<size_t>(len));
         // Writing the terminating NUL into text[len] is allowed since C++11.
-        std::vsnprintf(text.data(), static_cast<size_t>(len) + 1, fmt, ap);
+        std::vsnprintf(text.data(), static_cast<size_t>(len) + 1, fmt,
+                       ap); // NOLINT(clang-analyzer-valist.Uninitialized)
     }
+    return text;
+}
+
+std::string strprintf(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::string text = vstrprintf(fmt, ap);
     va_end(ap);
     return text;
 }

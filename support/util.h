@@ -3,6 +3,7 @@
 #ifndef UTIL_H
 #define UTIL_H
 
+#include <cstdarg>
 #include <cstddef>
 #include <string>
 
@@ -32,5 +33,7 @@ bool write_all(int fd, const char *text, size_t size);
 
 // Returns the formatted text, whatever its length.
 [[gnu::format(printf, 1, 2)]] std::string strprintf(const char *fmt, ...);
+// strprintf with the arguments in ap, which it leaves to the caller to end.
+[[gnu::format(printf, 1, 0)]] std::string vstrprintf(const char *fmt, va_list ap);
 
 #endif

@@ -4,6 +4,7 @@
 #include "engine/bld_html.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
@@ -25,7 +26,155 @@ std::vector<int> scattered(int count)
     return ids;
 }
 
+// A new macro body of the given lines.
+ProdAlphaList *body_of(std::initializer_list<const char *> lines)
+{
+    ProdAlphaList *body = create_alpha_prodlist(10);
+    for (const char *line : lines)
+        append_alpha_prodlist(body, strdup(line));
+    return body;
+}
+
+// Stores value (null: blank) under name in list as a caller of the list operations does:
+// the list keeps its own key, so a key not stored and a replaced item are freed here.
+void caller_update(ProdAPtrList *list, const char *name, void *value, void (*free_item)(void *))
+{
+    char *key = strdup(name);
+    bool present = bsearch_aptr_prodlist(list, key) >= 0;
+    free_item(bupdate_aptr_prodlist(list, key, value));
+    if (present)
+        std::free(key);
+}
+
+void free_body(void *body)
+{
+    free_alpha_prodlist(static_cast<ProdAlphaList *>(body));
+}
+
+// "" when every key of list is found at its slot by the halving search and the keys ascend.
+std::string store_faults(const ProdAPtrList *list)
+{
+    std::string faults;
+    for (int i = 0; list && i < list->nitems; i++) {
+        if (bsearch_aptr_prodlist(list, list->key[i]) != i)
+            faults += std::string(" missed ") + list->key[i];
+        if (i > 0 && std::strcmp(list->key[i - 1], list->key[i]) >= 0)
+            faults += std::string(" unsorted ") + list->key[i];
+    }
+    return faults;
+}
+
 } // namespace
+
+TEST(StoresSharedWithCallers, ListOperationsBetweenIncludesAreSeenByEveryReading)
+{
+    // A caller of the engine reads and changes vars and incs with the list operations; every
+    // include, check and trace after that must see exactly what the stores hold.
+    ChildRun run = run_child([](FILE *out) {
+        load_library(">Show\n[$[title]|$[aaa]|$[arg1]|$[nargs]]\n>\n>Footer\nold $[1]\n>\n"
+                     ">Call\n>Footer|x\n>Added|y\n>\n>Page\n>!set|title|Home\n>\n");
+        do_include(out, "Page");
+        do_include(out, "Show|abc");
+        std::fprintf(out, "%s\n", store_faults(vars).c_str());
+        caller_update(vars, "aaa", strdup("new"), std::free); // shifts every later slot
+        do_include(out, "Show|abcdefghijklmnopqrstuvwxyz");
+        caller_update(vars, "title", strdup("Changed"), std::free);
+        std::fprintf(out, "%s %s|", get_val("title"), get_val("arg1"));
+        caller_update(incs, "added", body_of({"added $[1]"}), free_body);
+        caller_update(incs, "footer", body_of({"new $[1]", "second"}), free_body); // old freed
+        do_include(out, "Call");
+        clear_aptr_prodlist(vars);
+        do_include(out, "Show");
+        std::fprintf(out, "%s%s|", store_faults(vars).c_str(), store_faults(incs).c_str());
+        set_verbose_inc(10);
+        caller_update(vars, "title", strdup("Traced"), std::free);
+        do_include(out, "Show");
+        set_verbose_inc(0);
+        begin_check_inc(nullptr);
+        check_page_inc("p.html", 2);
+        caller_update(incs, "footer", body_of({"checked $[1]"}), free_body);
+        do_include(out, "Call");
+        do_include(out, "Gone");
+        int errors, warnings;
+        end_check_inc(&errors, &warnings);
+        std::fprintf(out, "%d %d\n", errors, warnings);
+    });
+    EXPECT_EQ(run.out, "[Home||abc|2]\n\n[Home|new|abcdefghijklmnopqrstuvwxyz|2]\n"
+                       "Changed abcdefghijklmnopqrstuvwxyz|new x\nsecond\nadded y\n[|||1]\n|"
+                       "[Traced|||1]\nchecked x\nadded y\n1 0\n");
+    EXPECT_EQ(run.std_err,
+              "do_include(Show)\ndo_set:nargs|1\nVariable [nargs] changed from [1] to [1]\n"
+              "process_include(Show), nargs=1  [Show]\nget_val(title)=Traced.\n"
+              "get_val(aaa)=(null).\nget_val(arg1)=(null).\nget_val(nargs)=1.\n"
+              "Copy: [[Traced|||1]]\n"
+              "p.html:1: error: unknown include 'Gone': the library defines no "
+              "such macro\n");
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(StoresSharedWithCallers, SeededRandomOperationsNeverPartStoreAndEngine)
+{
+    // Includes, sets and clears through the engine mixed with list operations on both stores;
+    // after each step every variable a macro shows must be what the store holds.
+    ChildRun run = run_child([](FILE *out) {
+        load_library(">Set\n>!set|$[1]|$[2]\n>\n>Clear\n>!clear\n>\n"
+                     ">Show\n$[v0]:$[v1]:$[v2]:$[v3]\n>Part|$[v4]\n>\n>Part\n[$[1]$[v5]]\n>\n");
+        std::mt19937 rng(11);
+        auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+        auto value = [&pick] { return std::string(static_cast<size_t>(pick(12)), 'a' + pick(3)); };
+        int wrong = 0;
+        for (int step = 0; step < 3000; step++) {
+            std::string name = "v" + std::to_string(pick(6));
+            switch (pick(7)) {
+            case 0:
+                do_include(out, ("Set|" + name + "|" + value()).c_str());
+                break;
+            case 1:
+                caller_update(vars, name.c_str(), pick(4) ? strdup(value().c_str()) : nullptr,
+                              std::free);
+                break;
+            case 2:
+                caller_update(vars, ("w" + value()).c_str(), nullptr, std::free);
+                break;
+            case 3:
+                if (pick(10) == 0)
+                    do_include(out, pick(2) ? "Clear" : "Clear|a|b|c|d|e");
+                break;
+            case 4:
+                caller_update(incs, "part", body_of({"[$[1]$[v5]]", "<$[v0]>"}), free_body);
+                break;
+            default:
+                break;
+            }
+            auto val = [](const char *n) {
+                int pos = bsearch_aptr_prodlist(vars, n);
+                const char *v = pos >= 0 ? static_cast<const char *>(vars->item[pos]) : nullptr;
+                return std::string(v ? v : "");
+            };
+            int pos = bsearch_aptr_prodlist(incs, "part");
+            auto *part = static_cast<ProdAlphaList *>(incs->item[pos]);
+            std::string want = val("v0") + ":" + val("v1") + ":" + val("v2") + ":" + val("v3") +
+                               "\n[" + val("v4") + val("v5") + "]\n";
+            if (part->nitems == 2)
+                want += "<" + val("v0") + ">\n";
+            FILE *shown = std::tmpfile();
+            if (step % 2 == 0) { // from a page, or straight
+                FILE *page = stream_with("x\n]show\n");
+                bld_html(shown, page);
+                std::fclose(page);
+                want = "x\n" + want;
+            } else {
+                do_include(shown, "Show");
+            }
+            wrong += read_stream(shown) != want;
+            std::fclose(shown);
+            wrong += !store_faults(vars).empty() || !store_faults(incs).empty();
+        }
+        std::fprintf(out, "wrong=%d", wrong);
+    });
+    EXPECT_NE(run.out.find("wrong=0"), std::string::npos) << run.out.substr(run.out.size() - 40);
+    EXPECT_EQ(run.status, 0);
+}
 
 TEST(VariableStore, ManyNamesStayReadableReplaceableAndClearable)
 {
