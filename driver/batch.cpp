@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "driver/page_writer.h"
 #include "driver/progress.h"
 #include "driver/tovrel.h"
 #include "driver/tovrel_internal.h"
@@ -76,10 +75,6 @@ void build_pages(bool outdated_only)
         if (suffix == nullptr)
             continue;
         *suffix = '\0';
-        // Entries of one page ("a.html", "a.html.bak") sort next to each other: the second
-        // looks at the page once the first is in place.
-        if (i > 0 && std::strcmp(names->item[i - 1], name) == 0)
-            settle_page_writer();
         if (!outdated_only || page_is_current(dirs, name) == 0)
             tovrel(name);
         step_progress();

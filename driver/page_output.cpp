@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "driver/page_writer.h"
 #include "driver/signals.h"
 #include "driver/tovrel.h"
 #include "driver/tovrel_internal.h"
@@ -132,24 +131,18 @@ void discard_temp(PageOutput *out)
 }
 
 // Creates the file the page is written to, with no more permission than mode allows: a file
-// without a name in the page's directory (one the page writer made ahead, with a new page's
-// bits: *pooled is then set), else a new hidden file beside the page (then
-// named in out->temp and registered for removal). Returns its descriptor, or -1.
-int create_page_file(PageOutput *out, mode_t mode, bool *pooled)
+// without a name in the page's directory, else a new hidden file beside the page (then named in
+// out->temp and registered for removal). Returns its descriptor, or -1.
+int create_page_file(PageOutput *out, mode_t mode)
 {
-    *pooled = false;
     if (can_name_unnamed_files()) {
         static std::string dir; // its memory serves every page
         dir.assign(out->path, 0, dir_length(out->path));
-        const char *at = dir.empty() ? "." : dir.c_str();
-        int fd = take_made_page_file(at);
-        *pooled = fd >= 0;
-        if (fd < 0)
-            fd = open(at, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 0777);
+        int fd =
+            open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 0777);
         if (fd >= 0)
             return fd;
     }
-    settle_page_writer(); // its hidden names and this one share the clean-up on a signal
     for (int tries = 0; tries < 1000; tries++) {
         next_hidden_name(&out->temp, out->path);
         int fd = open(out->temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
@@ -200,17 +193,14 @@ void keep_owner(int fd, const std::string &path, const struct stat &old)
 bool create_page_output(PageOutput *out, mode_t mode, const struct stat *old)
 {
     out->fp = held_stream();
-    bool made_before;
-    out->fd = out->fp != nullptr ? create_page_file(out, mode, &made_before) : -1;
+    out->fd = out->fp != nullptr ? create_page_file(out, mode) : -1;
     if (out->fd < 0)
         return false;
     if (old != nullptr)
         keep_owner(out->fd, out->path, *old);
     // The umask may have taken bits that mode asks for, and a change of owner the set-id
-    // bits; only then is a chmod needed. A file the writer made has a new page's bits.
-    bool chmod =
-        made_before ? (mode & 07777) != new_page_mode : (mode & (creation_mask | 07000)) != 0;
-    if (chmod && fchmod(out->fd, mode) != 0) {
+    // bits; only then is a chmod needed.
+    if ((mode & (creation_mask | 07000)) != 0 && fchmod(out->fd, mode) != 0) {
         close(out->fd);
         out->fd = -1;
         discard_temp(out);
@@ -288,7 +278,7 @@ bool touch_if_unchanged(const PageOutput &out, const std::string &bytes)
     int fd = open(out.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    thread_local std::string existing; // kept for the next page
+    static std::string existing; // kept for the next page
     struct stat now;
     bool same = fstat(fd, &now) == 0 && now.st_dev == old.st_dev && now.st_ino == old.st_ino &&
                 now.st_nlink == 1 && now.st_size == old.st_size &&
@@ -310,16 +300,24 @@ void drop_page_file(PageOutput *out)
     discard_temp(out);
 }
 
-} // namespace
-
-void reuse_page_bytes(std::string *bytes)
+// Puts the page held (or spilled into out->fd) in place, or keeps the unchanged old one when
+// may_keep. Returns false on any failure; the page's new file is then dropped by the caller.
+bool put_page_in_place(PageOutput *out, bool may_keep)
 {
-    // A large page's memory is not kept.
-    if (held.bytes.capacity() == 0 && bytes->capacity() <= (1u << 20)) {
-        bytes->clear();
-        held.bytes.swap(*bytes);
+    if (!held.spilled && may_keep && touch_if_unchanged(*out, held.bytes))
+        return true;
+    if (!held.spilled && !write_all(out->fd, held.bytes.data(), held.bytes.size()))
+        return false;
+    bool named = out->temp.empty() ? name_page_file(out, out->fd)
+                                   : std::rename(out->temp.c_str(), out->path.c_str()) == 0;
+    if (named) {
+        set_cleanup_file(nullptr);
+        out->temp.clear(); // renamed: the name is the page's now
     }
+    return named;
 }
+
+} // namespace
 
 bool open_page_output(const struct stat &in_st, const std::string &inpath,
                       const std::string &outpath, PageOutput *out)
@@ -351,39 +349,10 @@ void abandon_page_output(PageOutput *out)
 
 void finish_page_output(PageOutput *out, bool may_keep)
 {
-    if (std::fflush(out->fp) != 0 || std::ferror(out->fp) != 0) {
+    bool written = std::fflush(out->fp) == 0 && std::ferror(out->fp) == 0;
+    if (!written || !put_page_in_place(out, may_keep))
         report_driver_failure("%s: Can't write output file (%s)!\n", Prog.c_str(),
                               out->path.c_str());
-        drop_page_file(out);
-        end_held();
-        return;
-    }
-    FinishedPage page{std::move(*out), {}, held.spilled, may_keep};
-    page.bytes.swap(held.bytes);
-    end_held();
-    if (hand_to_page_writer(&page))
-        return;
-    if (!complete_page(&page))
-        report_driver_failure("%s: Can't write output file (%s)!\n", Prog.c_str(),
-                              page.out.path.c_str());
-    reuse_page_bytes(&page.bytes);
-}
-
-bool complete_page(FinishedPage *page)
-{
-    PageOutput *out = &page->out;
-    if (!page->spilled && page->may_keep && touch_if_unchanged(*out, page->bytes)) {
-        drop_page_file(out);
-        return true;
-    }
-    bool ok = page->spilled || write_all(out->fd, page->bytes.data(), page->bytes.size());
-    if (ok)
-        ok = out->temp.empty() ? name_page_file(out, out->fd)
-                               : std::rename(out->temp.c_str(), out->path.c_str()) == 0;
-    if (ok) {
-        set_cleanup_file(nullptr);
-        out->temp.clear(); // renamed: the name is the page's now
-    }
     drop_page_file(out);
-    return ok;
+    end_held();
 }

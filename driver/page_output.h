@@ -41,20 +41,4 @@ void finish_page_output(PageOutput *out, bool may_keep);
 // Drops the page being written; the old page stays as it was.
 void abandon_page_output(PageOutput *out);
 
-// A built page on its way into place: what finish_page_output hands to the page writer.
-struct FinishedPage {
-    PageOutput out;    // its fp is no longer used
-    std::string bytes; // the page, unless spilled into out.fd already
-    bool spilled = false;
-    bool may_keep = false; // the old page may stay if it holds the same bytes
-};
-
-// Puts the page in place, or keeps the unchanged old one, and closes its file. Returns false
-// on any failure (nothing is then left behind, the old page stays); reports nothing. Touches
-// nothing but page and the file system, so the page writer may call it.
-bool complete_page(FinishedPage *page);
-
-// Gives the memory of a finished page's bytes back for the next page to be built in.
-void reuse_page_bytes(std::string *bytes);
-
 #endif

@@ -14,7 +14,6 @@
 
 #include "driver/page_input.h"
 #include "driver/page_output.h"
-#include "driver/page_writer.h"
 #include "driver/tovrel_internal.h"
 #include "engine/bld_html.h"
 #include "support/gather.h"
@@ -233,13 +232,7 @@ void tovrel(const char *fname)
     name.resize(std::min(name.find(".html"), name.size()));
     PageInput in;
     in.path = page_path(indir, name.c_str());
-    bool opened = open_page_input(&in);
-    // A page file that leads to the page the writer is putting in place is read once it is.
-    if (wait_for_page_file(opened ? &in.st : nullptr)) {
-        close_page_input(&in);
-        opened = open_page_input(&in);
-    }
-    if (!opened) {
+    if (!open_page_input(&in)) {
         report_driver_failure("%s: Can't open input file (%s)!\n", Prog.c_str(), in.path.c_str());
         return;
     }
@@ -256,13 +249,10 @@ BatchGathering::BatchGathering()
     bool known = fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0;
     bool null = known && S_ISCHR(out.st_mode) && out.st_rdev == makedev(1, 3);
     gathered_by_batch = known && (null || out.st_dev != err.st_dev || out.st_ino != err.st_ino);
-    if (gathered_by_batch)
-        start_page_writer();
 }
 
 BatchGathering::~BatchGathering()
 {
-    stop_page_writer();
     gathered_by_batch = false;
     flush_gathered();
 }

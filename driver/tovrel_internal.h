@@ -25,8 +25,7 @@ int failures_reported();
 
 // While one lives, the announcements the pages gather for standard error (support/gather.h)
 // are written when the buffer fills, before any other message, and when it dies, rather than
-// after each page: a batch then spares a write per page. It runs the page writer
-// (driver/page_writer.h) meanwhile.
+// after each page: a batch then spares a write per page.
 struct BatchGathering {
     BatchGathering();
     ~BatchGathering();
