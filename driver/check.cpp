@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "driver/check_links.h"
-#include "driver/page_input.h"
+#include "pageio/page_input.h"
 #include "driver/tovrel.h"
 #include "driver/tovrel_internal.h"
 #include "engine/bld_html.h"

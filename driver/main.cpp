@@ -15,7 +15,7 @@
 #include "driver/check.h"
 #include "driver/do_msg.h"
 #include "driver/help.h"
-#include "driver/signals.h"
+#include "pageio/cleanup.h"
 #include "driver/tovrel.h"
 #include "driver/watch.h"
 #include "engine/bld_html.h"

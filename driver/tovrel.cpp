@@ -12,10 +12,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "driver/page_input.h"
-#include "driver/page_output.h"
 #include "driver/tovrel_internal.h"
 #include "engine/bld_html.h"
+#include "pageio/page_input.h"
+#include "pageio/page_output.h"
 #include "support/gather.h"
 #include "support/read_line.h"
 
@@ -180,7 +180,14 @@ void build_opened_page(PageInput *in, const std::string &name)
 {
     int failures_before = failures_reported();
     PageOutput out;
-    if (!open_page_output(in->st, in->path, page_path(outdir, name.c_str()), &out))
+    std::string outpath = page_path(outdir, name.c_str());
+    PageOpen opened = open_page_output(in->st, outpath, &out);
+    if (opened == PAGE_OPEN_IS_INPUT)
+        report_driver_failure("%s: Input and output are the same file (%s)!\n", Prog.c_str(),
+                              in->path.c_str());
+    else if (opened == PAGE_OPEN_FAILED)
+        report_driver_failure("%s: Can't open output file (%s)!\n", Prog.c_str(), outpath.c_str());
+    if (opened != PAGE_OPENED)
         return;
     PageResult result = !load_page_input(in) ? PAGE_UNREADABLE
                         : in->data.empty()   ? write_page(out.fp, in->fp, name.c_str())
@@ -189,7 +196,9 @@ void build_opened_page(PageInput *in, const std::string &name)
         result = PAGE_UNREADABLE;
     // An empty page file is a failure, but an empty page is made where none stood.
     if (result == PAGE_WRITTEN || (result == PAGE_EMPTY && !out.replaces)) {
-        finish_page_output(&out, failures_reported() == failures_before);
+        if (!finish_page_output(&out, failures_reported() == failures_before))
+            report_driver_failure("%s: Can't write output file (%s)!\n", Prog.c_str(),
+                                  outpath.c_str());
         return;
     }
     if (result == PAGE_CR_ONLY)

@@ -30,6 +30,11 @@ inline char to_lower_ascii(char c)
 // short write. Returns false on a write error. Safe in a signal handler.
 bool write_all(int fd, const char *text, size_t size);
 
+// Replaces *data with the rest of the file fd, read to its end, going on after an
+// interruption; expected is the size the caller expects (a file of that size is read without
+// a last read to see its end). Returns false on a read error.
+bool read_all(int fd, size_t expected, std::string *data);
+
 // Returns the formatted text, whatever its length.
 [[gnu::format(printf, 1, 2)]] std::string strprintf(const char *fmt, ...);
 

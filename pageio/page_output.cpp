@@ -1,4 +1,4 @@
-#include "driver/page_output.h"
+#include "pageio/page_output.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,9 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "driver/signals.h"
-#include "driver/tovrel.h"
-#include "driver/tovrel_internal.h"
+#include "pageio/cleanup.h"
 #include "support/util.h"
 
 namespace {
@@ -250,22 +248,6 @@ bool name_page_file(PageOutput *out, int fd)
     return std::rename(out->temp.c_str(), out->path.c_str()) == 0;
 }
 
-// Reads the size bytes of the open file fd into *data; false when they cannot all be read.
-bool read_exactly(int fd, size_t size, std::string *data)
-{
-    data->resize(size);
-    size_t have = 0;
-    while (have < size) {
-        ssize_t n = read(fd, data->data() + have, size - have);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        have += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // True when bytes are byte for byte the page in place, which was then given the time of now
 // as its modification time: the page is up to date without a write. Only a regular file with
 // one link (the very file lstat saw) qualifies.
@@ -282,7 +264,7 @@ bool touch_if_unchanged(const PageOutput &out, const std::string &bytes)
     struct stat now;
     bool same = fstat(fd, &now) == 0 && now.st_dev == old.st_dev && now.st_ino == old.st_ino &&
                 now.st_nlink == 1 && now.st_size == old.st_size &&
-                read_exactly(fd, bytes.size(), &existing) && existing == bytes;
+                read_all(fd, bytes.size(), &existing) && existing == bytes;
     static const struct timespec modified_now[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
     same = same && futimens(fd, modified_now) == 0;
     close(fd);
@@ -319,25 +301,26 @@ bool put_page_in_place(PageOutput *out, bool may_keep)
 
 } // namespace
 
-bool open_page_output(const struct stat &in_st, const std::string &inpath,
-                      const std::string &outpath, PageOutput *out)
+PageOpen open_page_output(const struct stat &in_st, const std::string &outpath, PageOutput *out)
 {
     out->path = outpath;
+    out->error = 0;
+    errno = 0;
     out->replaces = lstat(outpath.c_str(), &out->old) == 0;
     bool page = out->replaces && S_ISREG(out->old.st_mode);
-    if (page && in_st.st_dev == out->old.st_dev && in_st.st_ino == out->old.st_ino) {
-        report_driver_failure("%s: Input and output are the same file (%s)!\n", Prog.c_str(),
-                              inpath.c_str());
-        return false;
-    }
+    if (page && in_st.st_dev == out->old.st_dev && in_st.st_ino == out->old.st_ino)
+        return PAGE_OPEN_IS_INPUT;
     // A link is replaced like a missing page; anything else but a page is left alone.
-    bool usable = page || !out->replaces || S_ISLNK(out->old.st_mode);
-    if (!usable || !create_page_output(out, page ? (out->old.st_mode & 07777) : new_page_mode,
-                                       page ? &out->old : nullptr)) {
-        report_driver_failure("%s: Can't open output file (%s)!\n", Prog.c_str(), outpath.c_str());
-        return false;
+    if (out->replaces && !page && !S_ISLNK(out->old.st_mode)) {
+        out->error = EEXIST;
+        return PAGE_OPEN_FAILED;
     }
-    return true;
+    if (!create_page_output(out, page ? (out->old.st_mode & 07777) : new_page_mode,
+                            page ? &out->old : nullptr)) {
+        out->error = errno != 0 ? errno : EIO;
+        return PAGE_OPEN_FAILED;
+    }
+    return PAGE_OPENED;
 }
 
 void abandon_page_output(PageOutput *out)
@@ -347,12 +330,13 @@ void abandon_page_output(PageOutput *out)
     end_held();
 }
 
-void finish_page_output(PageOutput *out, bool may_keep)
+bool finish_page_output(PageOutput *out, bool may_keep)
 {
-    bool written = std::fflush(out->fp) == 0 && std::ferror(out->fp) == 0;
-    if (!written || !put_page_in_place(out, may_keep))
-        report_driver_failure("%s: Can't write output file (%s)!\n", Prog.c_str(),
-                              out->path.c_str());
+    errno = 0;
+    bool done =
+        std::fflush(out->fp) == 0 && std::ferror(out->fp) == 0 && put_page_in_place(out, may_keep);
+    out->error = done ? 0 : errno != 0 ? errno : EIO;
     drop_page_file(out);
     end_held();
+    return done;
 }

@@ -1,8 +1,8 @@
 // Leaving nothing behind: the one file a build may have to remove if the run ends under it
 // (the hidden name of a page being put in place), and the signal set-up that removes it.
 // The watch mode removes the set-up while it watches and installs it again afterwards.
-#ifndef SIGNALS_H
-#define SIGNALS_H
+#ifndef CLEANUP_H
+#define CLEANUP_H
 
 // Names the file to remove if the run is interrupted or runs out of memory now; nullptr for
 // none. Borrows path: it must stay valid until the next call.

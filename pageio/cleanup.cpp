@@ -1,4 +1,4 @@
-#include "driver/signals.h"
+#include "pageio/cleanup.h"
 
 #include <atomic>
 #include <csignal>
