@@ -31,8 +31,7 @@ const char byte_order_mark[] = "\xEF\xBB\xBF";
 // then: same size and same modification time.
 bool same_version(const struct stat &then, const struct stat &now)
 {
-    return then.st_size == now.st_size && then.st_mtim.tv_sec == now.st_mtim.tv_sec &&
-           then.st_mtim.tv_nsec == now.st_mtim.tv_nsec;
+    return then.st_size == now.st_size && compare_times(then.st_mtim, now.st_mtim) == 0;
 }
 
 // Reads the whole page into in->data, again while it changes under the reading. Returns false

@@ -4,6 +4,7 @@
 #define UTIL_H
 
 #include <cstddef>
+#include <ctime>
 #include <string>
 
 // Prints "out of memory" to standard error and ends the process with status 3, having first
@@ -24,6 +25,15 @@ char *xstrdup(const char *str);
 inline char to_lower_ascii(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Compares two times (a file's modification time, say) to the nanosecond: below 0 when a is
+// earlier than b, 0 when they are the same, above 0 when a is later.
+inline int compare_times(const struct timespec &a, const struct timespec &b)
+{
+    if (a.tv_sec != b.tv_sec)
+        return a.tv_sec < b.tv_sec ? -1 : 1;
+    return a.tv_nsec < b.tv_nsec ? -1 : a.tv_nsec > b.tv_nsec ? 1 : 0;
 }
 
 // Writes all size bytes of text to the descriptor fd, going on after an interruption or a

@@ -1,9 +1,6 @@
-// The driver's settings and the build of one page: paths, the frame around the page's own
-// text, and the directory check every build runs first.
-#include "driver/tovrel.h"
+#include "driver/page_build.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -12,71 +9,17 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "driver/tovrel_internal.h"
+#include "driver/page_names.h"
+#include "driver/settings.h"
 #include "engine/bld_html.h"
 #include "pageio/page_input.h"
 #include "pageio/page_output.h"
 #include "support/gather.h"
 #include "support/read_line.h"
 
-std::string Prog;
-int debugsw = 0;
-int verbose = 0;
-std::string indir = "in";
-std::string outdir = "out";
-std::string subdir;
-std::string sitename;
-
 namespace {
-int failures = 0;               // reported by report_driver_failure
 bool gathered_by_batch = false; // a batch writes the gathered announcements, not each page
 } // namespace
-
-void report_driver_failure(const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    std::vfprintf(stderr, fmt, ap);
-    va_end(ap);
-    failures++;
-}
-
-void count_driver_failure()
-{
-    failures++;
-}
-
-int run_status()
-{
-    return failures_reported() > 0 ? 2 : 0;
-}
-
-int failures_reported()
-{
-    return failures + inc_failures();
-}
-
-int flush_standard_output(int status)
-{
-    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0)
-        return status;
-    std::fprintf(stderr, "%s: Can't write standard output\n", Prog.c_str());
-    return 2;
-}
-
-std::string with_subdir(const std::string &dir)
-{
-    return subdir.empty() ? dir : dir + "/" + subdir;
-}
-
-std::string page_path(const std::string &dir, const char *name)
-{
-    std::string path = with_subdir(dir);
-    path += '/';
-    path += name;
-    path += ".html";
-    return path;
-}
 
 namespace {
 
@@ -237,8 +180,7 @@ void tovrel(const char *fname)
         std::printf("Building page %s ...\n", fname);
     if (check_dir() != 0)
         return;
-    std::string name(fname);
-    name.resize(std::min(name.find(".html"), name.size()));
+    std::string name = page_of_name(fname);
     PageInput in;
     in.path = page_path(indir, name.c_str());
     if (!open_page_input(&in)) {
@@ -264,13 +206,4 @@ BatchGathering::~BatchGathering()
 {
     gathered_by_batch = false;
     flush_gathered();
-}
-
-int check_dir()
-{
-    if (indir != outdir)
-        return 0;
-    report_driver_failure("%s: Input & Output Directories must be different!\n(%s) and (%s)\n",
-                          Prog.c_str(), indir.c_str(), outdir.c_str());
-    return 1;
 }
