@@ -128,6 +128,27 @@ void discard_temp(PageOutput *out)
     out->temp.clear();
 }
 
+// Gives a new file a hidden name beside out->path: make (an exclusive open, or a link) is
+// tried with fresh names until one is free. Each name is registered for removal before make
+// runs, so a signal during or just after it leaves nothing behind, and unregistered again
+// when it is taken. Returns make's result for the name that worked, kept in out->temp (and
+// still registered), or -1 with out->temp empty.
+template <typename Make> int make_hidden_file(PageOutput *out, Make make)
+{
+    for (int tries = 0; tries < 1000; tries++) {
+        next_hidden_name(&out->temp, out->path);
+        set_cleanup_file(out->temp.c_str());
+        int result = make(out->temp.c_str());
+        if (result >= 0)
+            return result;
+        set_cleanup_file(nullptr);
+        if (errno != EEXIST)
+            break;
+    }
+    out->temp.clear();
+    return -1;
+}
+
 // Creates the file the page is written to, with no more permission than mode allows: a file
 // without a name in the page's directory, else a new hidden file beside the page (then named in
 // out->temp and registered for removal). Returns its descriptor, or -1.
@@ -141,18 +162,9 @@ int create_page_file(PageOutput *out, mode_t mode)
         if (fd >= 0)
             return fd;
     }
-    for (int tries = 0; tries < 1000; tries++) {
-        next_hidden_name(&out->temp, out->path);
-        int fd = open(out->temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
-        if (fd >= 0) {
-            set_cleanup_file(out->temp.c_str());
-            return fd;
-        }
-        if (errno != EEXIST)
-            break;
-    }
-    out->temp.clear();
-    return -1;
+    return make_hidden_file(out, [mode](const char *name) {
+        return open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
+    });
 }
 
 // The group a file created in the directory of path gets: the directory's own where it has the
@@ -235,16 +247,8 @@ bool name_page_file(PageOutput *out, int fd)
         if (errno != EEXIST)
             return false;
     }
-    for (int tries = 0;; tries++) {
-        next_hidden_name(&out->temp, out->path);
-        if (link_unnamed(fd, out->temp.c_str()) == 0)
-            break;
-        if (errno != EEXIST || tries == 1000) {
-            out->temp.clear();
-            return false;
-        }
-    }
-    set_cleanup_file(out->temp.c_str());
+    if (make_hidden_file(out, [fd](const char *name) { return link_unnamed(fd, name); }) < 0)
+        return false;
     return std::rename(out->temp.c_str(), out->path.c_str()) == 0;
 }
 
