@@ -51,7 +51,7 @@ int scan_header(FILE *in, const char *path)
         lineno++;
         if (lineno == 1)
             continue;
-        if (line.empty() || line[0] == '\n' || line[0] == '\r' || line[0] == '\0')
+        if (ends_header_lines(line))
             break;
         scan_links(line.data(), line.size(), path, lineno);
         if (is_include_line(line))

@@ -71,7 +71,7 @@ template <typename Page> void copy_header_lines(FILE *outf, Page *page)
 {
     std::string_view line;
     while (next_line(page, &line)) {
-        if (line.empty() || line[0] == '\n' || line[0] == '\r' || line[0] == '\0')
+        if (ends_header_lines(line))
             return;
         std::fwrite(line.data(), 1, line.size(), outf);
     }
@@ -165,6 +165,11 @@ struct GatheredFlush {
 };
 
 } // namespace
+
+bool ends_header_lines(std::string_view line)
+{
+    return line.empty() || line[0] == '\n' || line[0] == '\r' || line[0] == '\0';
+}
 
 PageResult write_page(FILE *outf, FILE *inf, const char *name)
 {

@@ -4,6 +4,7 @@
 #define PAGE_BUILD_H
 
 #include <cstdio>
+#include <string_view>
 
 // Builds the page named fname (anything from ".html" on is cut off). Every failure is
 // reported on standard error, counted, and ends this page's build only.
@@ -21,6 +22,10 @@ enum PageResult { PAGE_WRITTEN, PAGE_UNREADABLE, PAGE_CR_ONLY, PAGE_EMPTY, PAGE_
 // the engine's page bounds (its output is then cut). A UTF-8 byte-order mark before the
 // title is not part of it.
 PageResult write_page(FILE *outf, FILE *inf, const char *name);
+
+// True when line, read after the title, ends the header lines: it begins with LF, CR or NUL
+// (or is empty, at the end of the file). That line is consumed and not copied.
+bool ends_header_lines(std::string_view line);
 
 // While one lives, the announcements the pages gather for standard error (support/gather.h)
 // are written when the buffer fills, before any other message, and when it dies, rather than

@@ -1,11 +1,8 @@
 #include "driver/watch_internal.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
-#include <memory>
 #include <string>
 #include <vector>
 
