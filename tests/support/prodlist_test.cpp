@@ -325,19 +325,6 @@ TEST(AptrDisplay, KeyInParenthesesAndFullPointer)
     EXPECT_EQ(out, "2 Items in list:\nItem   1: (blank) 0\nItem   2: (name) 7f0012345678\n");
 }
 
-TEST(AptrClear, ReleasesNonNullKeysAndItemsKeepsCapacity)
-{
-    AptrGuard list = new_aptr(5);
-    bupdate_aptr_prodlist(list.get(), dup("a"), nullptr);
-    bupdate_aptr_prodlist(list.get(), dup("b"), dup("item"));
-    clear_aptr_prodlist(list.get());
-    EXPECT_EQ(list->nitems, 0);
-    EXPECT_EQ(list->maxitems, 5);
-    EXPECT_EQ(bsearch_aptr_prodlist(list.get(), "a"), -1);
-    bupdate_aptr_prodlist(list.get(), dup("c"), dup("x"));
-    EXPECT_EQ(bsearch_aptr_prodlist(list.get(), "c"), 0);
-}
-
 // --- The other kinds ---
 
 namespace {
@@ -528,6 +515,16 @@ TEST(OtherDisplay, ItemLinesOfEachKind)
 
 TEST(OtherClear, ReleasesOwnedElementsOnlyAndKeepsCapacity)
 {
+    AptrGuard aptr = new_aptr(5);
+    bupdate_aptr_prodlist(aptr.get(), dup("a"), nullptr);
+    bupdate_aptr_prodlist(aptr.get(), dup("b"), dup("item"));
+    clear_aptr_prodlist(aptr.get());
+    EXPECT_EQ(aptr->nitems, 0);
+    EXPECT_EQ(aptr->maxitems, 5);
+    EXPECT_EQ(bsearch_aptr_prodlist(aptr.get(), "a"), -1);
+    bupdate_aptr_prodlist(aptr.get(), dup("c"), dup("x"));
+    EXPECT_EQ(bsearch_aptr_prodlist(aptr.get(), "c"), 0);
+
     ListGuard list(create_prodlist(3), &free_prodlist);
     list->item[0] = dup("a");
     list->desc[0] = nullptr;
