@@ -45,19 +45,15 @@ void build_pages(bool outdated_only)
 {
     if (check_dir() != 0)
         return;
-    std::string dir = with_subdir(indir);
     bool listed;
-    std::vector<std::string> pages = list_pages(dir, &listed);
-    if (!listed) {
-        report_driver_failure("%s: No files found in input directory!\n", Prog.c_str());
+    std::vector<std::string> pages = list_batch_pages(&listed);
+    if (!listed)
         return;
-    }
     PageDirs dirs;
     if (outdated_only) {
-        dirs.in = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        dirs.in = open(with_subdir(indir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         dirs.out = open(with_subdir(outdir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
-    begin_progress(pages.size());
     BatchGathering gathering;
     for (const std::string &page : pages) {
         if (!outdated_only || page_is_current(dirs, page.c_str()) == 0)
@@ -71,6 +67,15 @@ void build_pages(bool outdated_only)
 }
 
 } // namespace
+
+std::vector<std::string> list_batch_pages(bool *listed)
+{
+    std::vector<std::string> pages = list_pages(with_subdir(indir), listed);
+    if (!*listed)
+        report_driver_failure("%s: No files found in input directory!\n", Prog.c_str());
+    begin_progress(pages.size());
+    return pages;
+}
 
 void bld_all_page()
 {

@@ -3,6 +3,9 @@
 #ifndef BATCH_H
 #define BATCH_H
 
+#include <string>
+#include <vector>
+
 #include <sys/stat.h>
 
 // Builds every page of the input directory (and subdir), in listing order.
@@ -10,6 +13,11 @@ void bld_all_page();
 
 // Builds the pages whose output is missing or older than their page file.
 void bld_upd_pages();
+
+// The pages of the input directory (and subdir) in the order a batch builds them, with the
+// progress line begun for them (end_progress ends it). When the directory cannot be listed,
+// says so on standard error, counts a failure, sets *listed false and returns no page.
+std::vector<std::string> list_batch_pages(bool *listed);
 
 // Returns 1 when the page fname needs no build (or cannot be judged: its page file's status
 // cannot be read, which is reported), 0 when it must be built.

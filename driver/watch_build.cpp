@@ -78,22 +78,6 @@ FileSig file_sig(const std::string &path)
     return sig;
 }
 
-namespace {
-
-// The pages of a batch over the input directory, said missing as -a says it, with the
-// progress line begun (end_progress ends it).
-std::vector<std::string> list_batch(const Watch &w)
-{
-    bool listed;
-    std::vector<std::string> pages = list_pages(w.page_dir, &listed);
-    if (!listed)
-        std::fprintf(stderr, "%s: No files found in input directory!\n", Prog.c_str());
-    begin_progress(pages.size());
-    return pages;
-}
-
-} // namespace
-
 std::string page_file(const std::string &page)
 {
     return page_path(indir, page.c_str());
@@ -135,7 +119,8 @@ void build_all(Watch *w)
     w->pages.clear();
     reset_inc();
     bld_inc(library_path);
-    std::vector<std::string> pages = list_batch(*w);
+    bool listed;
+    std::vector<std::string> pages = list_batch_pages(&listed);
     int built = 0;
     for (const std::string &page : pages) {
         if (stop_requested(w))
@@ -170,7 +155,8 @@ void build_at_start(Watch *w)
 {
     WatchClock::time_point start = WatchClock::now();
     w->lib_seen = file_sig(library_path);
-    std::vector<std::string> pages = list_batch(*w);
+    bool listed;
+    std::vector<std::string> pages = list_batch_pages(&listed);
     bool all = library_newer(pages);
     reset_vars_inc();
     int built = 0;
