@@ -1,382 +1,399 @@
+// The preview server's event loop (GNU libmicrohttpd, on a thread of its own): it answers
+// requests for files and hands event streams to serve_events.cpp.
 #include "preview/serve.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
-#include <chrono>
-#include <climits>
-#include <condition_variable>
-#include <csignal>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
+#include <filesystem>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
+#include <netdb.h>
+#include <strings.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <httplib.h>
+#include <microhttpd.h>
 
+#include "preview/serve_files.h"
+#include "preview/serve_internal.h"
 #include "preview/serve_module.h"
 
 namespace {
+
 std::string program_name = "tovrel"; // for messages; the program says its own
-} // namespace
 
-namespace {
+// A client may be silent (or take nothing) for idle_timeout seconds at most.
+constexpr unsigned idle_timeout = 10;
+constexpr size_t connection_memory = size_t{32} * 1024; // a request's head and the send buffer
+// Descriptors kept for the build (its page, library and output files and the directories
+// it walks) and for the server's own (listener, event loop, wake-ups), whatever clients do.
+constexpr long build_descriptors = 32;
+constexpr long server_descriptors = 8;
+constexpr long max_connections = 1000;
+constexpr size_t html_block = size_t{16} * 1024;
 
-// The URL of the event stream. It begins with a dot, and dot files are never served, so no
-// file of the site can hide it.
-const char events_path[] = "/.tovrel/reload";
-constexpr size_t max_remembered = 64; // rebuilds a late stream can still catch up on
-constexpr auto keep_alive = std::chrono::seconds(15);
-constexpr size_t threads = 16; // each open page holds one for its event stream
-
-// The news of finished rebuilds, shared by the build thread (which adds) and the event
-// streams (which wait). Rebuild n changed recent[n - first].
-struct Reloads {
-    std::mutex lock;
-    std::condition_variable changed;
-    uint64_t last = 0;              // number of the latest rebuild
-    std::deque<std::string> recent; // the event text of each remembered rebuild
-    bool closing = false;
-};
-
-} // namespace
-
-struct PreviewServer {
-    httplib::Server http;
-    std::thread listener;
-    Reloads reloads;
-    std::string root;
-};
-
-namespace {
-
-// The script added to every HTML page: it reloads the page when a rebuild after since
-// changes its path (a directory's page is its index.html).
-std::string reload_script(uint64_t since)
+ssize_t read_html(void *cls, uint64_t pos, char *buf, size_t max)
 {
-    return "<script>/* live reload: tovrel -p */(function(){var p=location.pathname;"
-           "try{p=decodeURIComponent(p)}catch(e){}if(p.endsWith('/'))p+='index.html';"
-           "var s=new EventSource('" +
-           std::string(events_path) + "?since=" + std::to_string(since) +
-           "');s.onmessage=function(m){var l=m.data.split('\\n');"
-           "if(l.indexOf('*')>=0||l.indexOf(p)>=0){s.close();location.reload()}}})();"
-           "</script>";
+    long n = read_html_body(static_cast<HtmlBody *>(cls), pos, buf, max);
+    return n < 0 ? MHD_CONTENT_READER_END_WITH_ERROR : n;
 }
 
-// Puts script before the last "</body" of html (in any case), or at its end.
-void add_script(std::string *html, const std::string &script)
+void free_html(void *cls)
 {
-    for (size_t at = html->size(); at-- > 0;) {
-        if ((*html)[at] == '<' && strncasecmp(html->c_str() + at, "</body", 6) == 0) {
-            html->insert(at, script);
-            return;
-        }
-    }
-    html->append(script);
+    free_html_body(static_cast<HtmlBody *>(cls));
 }
 
-// The content type of a file, from its extension.
-const char *content_type(const std::string &name)
+MHD_Response *text_response(const char *text)
 {
-    static const char *const types[][2] = {
-        {"html", "text/html"},
-        {"htm", "text/html"},
-        {"css", "text/css"},
-        {"js", "text/javascript"},
-        {"mjs", "text/javascript"},
-        {"json", "application/json"},
-        {"txt", "text/plain"},
-        {"xml", "application/xml"},
-        {"svg", "image/svg+xml"},
-        {"png", "image/png"},
-        {"jpg", "image/jpeg"},
-        {"jpeg", "image/jpeg"},
-        {"gif", "image/gif"},
-        {"webp", "image/webp"},
-        {"avif", "image/avif"},
-        {"ico", "image/x-icon"},
-        {"woff", "font/woff"},
-        {"woff2", "font/woff2"},
-        {"ttf", "font/ttf"},
-        {"otf", "font/otf"},
-        {"pdf", "application/pdf"},
-        {"mp4", "video/mp4"},
-        {"webm", "video/webm"},
-        {"mp3", "audio/mpeg"},
-        {"ogg", "audio/ogg"},
-        {"wasm", "application/wasm"},
-        {"csv", "text/csv"},
-        {"map", "application/json"},
-        {"rss", "application/rss+xml"},
-        {"atom", "application/atom+xml"},
-    };
-    size_t dot = name.rfind('.');
-    size_t slash = name.rfind('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return "application/octet-stream";
-    const char *ext = name.c_str() + dot + 1;
-    for (const auto &type : types)
-        if (strcasecmp(ext, type[0]) == 0)
-            return type[1];
-    return "application/octet-stream";
+    MHD_Response *response = MHD_create_response_from_buffer(
+        std::strlen(text), const_cast<char *>(text), MHD_RESPMEM_PERSISTENT);
+    if (response != nullptr)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
+    return response;
 }
 
-// True when path (beginning with '/') has no component that begins with '.' (which also
-// refuses "." and ".."), no NUL and no backslash.
-bool plain_path(const std::string &path)
-{
-    if (path.empty() || path[0] != '/' || path.find('\0') != std::string::npos ||
-        path.find('\\') != std::string::npos)
-        return false;
-    return path.find("/.") == std::string::npos;
-}
-
-// True when the file open on fd is root (a real path) or lies below it with no component of
-// its path below root beginning with '.'; a link leading elsewhere fails here.
-bool opened_below(int fd, const std::string &root)
-{
-    std::string link = "/proc/self/fd/" + std::to_string(fd);
-    std::vector<char> real(PATH_MAX + 1);
-    ssize_t n = readlink(link.c_str(), real.data(), PATH_MAX);
-    if (n <= 0)
-        return false;
-    std::string path(real.data(), static_cast<size_t>(n));
-    if (path.compare(0, root.size(), root) != 0)
-        return false;
-    return path.size() == root.size() || plain_path(path.substr(root.size()));
-}
-
-// What a request path names: a regular file open on fd (the caller closes it), a directory
-// to be asked for with a final '/', or nothing.
-enum Found { FOUND_FILE, FOUND_DIR_NO_SLASH, FOUND_NOTHING };
-
-Found open_request(const std::string &root_dir, const std::string &path, int *fd, std::string *name)
-{
-    std::unique_ptr<char, decltype(&std::free)> real(realpath(root_dir.c_str(), nullptr),
-                                                     &std::free);
-    if (!real || !plain_path(path))
-        return FOUND_NOTHING;
-    std::string root = std::strcmp(real.get(), "/") == 0 ? "" : real.get();
-    *name = root + path;
-    for (int tries = 0; tries < 2; tries++) {
-        *fd = open(name->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        struct stat st;
-        if (*fd < 0 || fstat(*fd, &st) != 0 || !opened_below(*fd, root)) {
-            if (*fd >= 0)
-                close(*fd);
-            return FOUND_NOTHING;
-        }
-        if (S_ISREG(st.st_mode))
-            return FOUND_FILE;
-        close(*fd);
-        if (!S_ISDIR(st.st_mode))
-            return FOUND_NOTHING;
-        if (name->back() != '/')
-            return FOUND_DIR_NO_SLASH;
-        *name += "index.html";
-    }
-    return FOUND_NOTHING;
-}
-
-// Sends the regular file open on fd (which the response then owns) as it is, read as the
+// An HTML page, with the live-reload script, read from the file (fd, which it takes) as the
 // client takes it.
-void send_file(httplib::Response &res, int fd, const std::string &name)
+MHD_Result answer_html(PreviewServer *server, MHD_Connection *conn, int fd, uint64_t size,
+                       bool head)
 {
-    struct stat st;
-    if (fstat(fd, &st) != 0)
-        st.st_size = 0;
-    auto file = std::shared_ptr<int>(new int(fd), [](int *p) {
-        close(*p);
-        delete p;
-    });
-    res.set_content_provider(static_cast<size_t>(st.st_size), content_type(name),
-                             [file](size_t offset, size_t length, httplib::DataSink &sink) {
-                                 char buf[1 << 16];
-                                 ssize_t n = pread(*file, buf, std::min(length, sizeof buf),
-                                                   static_cast<off_t>(offset));
-                                 return n > 0 && sink.write(buf, static_cast<size_t>(n));
-                             });
+    uint64_t since;
+    {
+        std::lock_guard<std::mutex> hold(server->lock);
+        since = server->last; // taken before the file is read: a rebuild from now on reloads
+    }
+    HtmlBody *body = open_html_body(fd, size, reload_script(since), !head);
+    if (body == nullptr)
+        return MHD_NO;
+    MHD_Response *response = MHD_create_response_from_callback(html_body_size(body), html_block,
+                                                               read_html, body, free_html);
+    if (response == nullptr) {
+        free_html_body(body);
+        return MHD_NO;
+    }
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/html");
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+    return send_response(conn, MHD_HTTP_OK, response);
 }
 
-// Reads the whole file open on fd (and closes it) into *text; false on a read error.
-bool read_whole(int fd, std::string *text)
+// Any other file, as it is, or the one range of it that a Range header asks for.
+MHD_Result answer_file(MHD_Connection *conn, int fd, uint64_t size, const char *type)
 {
-    char buf[1 << 16];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
-        if (n > 0)
-            text->append(buf, static_cast<size_t>(n));
-    close(fd);
-    return n == 0;
+    uint64_t first = 0;
+    uint64_t last = size == 0 ? 0 : size - 1;
+    const char *range = MHD_lookup_connection_value(conn, MHD_HEADER_KIND, "Range");
+    RangeAsked asked = parse_range(range, size, &first, &last);
+    std::string content_range;
+    MHD_Response *response = nullptr;
+    unsigned status = MHD_HTTP_OK;
+    if (asked == RANGE_UNSATISFIABLE) {
+        close(fd);
+        status = MHD_HTTP_RANGE_NOT_SATISFIABLE;
+        content_range = "bytes */" + std::to_string(size);
+        response = text_response("Range not satisfiable\n");
+    } else {
+        if (asked == RANGE_PART) {
+            status = MHD_HTTP_PARTIAL_CONTENT;
+            content_range = "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+                            std::to_string(size);
+        }
+        uint64_t length = asked == RANGE_PART ? last - first + 1 : size;
+        response = MHD_create_response_from_fd_at_offset64(length, fd, first);
+        if (response == nullptr)
+            close(fd);
+        else
+            MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+    }
+    if (response != nullptr) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_ACCEPT_RANGES, "bytes");
+        if (!content_range.empty())
+            MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_RANGE, content_range.c_str());
+    }
+    return send_response(conn, status, response);
 }
 
-// The number of the latest rebuild.
-uint64_t latest(Reloads *reloads)
-{
-    std::lock_guard<std::mutex> hold(reloads->lock);
-    return reloads->last;
-}
-
-void serve_path(PreviewServer *server, const httplib::Request &req, httplib::Response &res)
+MHD_Result answer_path(PreviewServer *server, MHD_Connection *conn, const char *url, bool head)
 {
     int fd = -1;
     std::string name;
-    Found found = open_request(server->root, req.path, &fd, &name);
+    Found found = open_request(server->root, url, &fd, &name);
     if (found == FOUND_DIR_NO_SLASH) {
-        // Relative, from the last segment as sent: "//host" can never lead elsewhere, and
-        // "./" keeps a segment such as "x:y" from reading as a scheme.
-        std::string sent = req.target.substr(0, req.target.find('?'));
-        res.set_redirect("./" + sent.substr(sent.rfind('/') + 1) + "/", 301);
-        return;
+        // Relative, from the last segment: "//host" can never lead elsewhere, and "./" keeps
+        // a segment such as "x:y" from reading as a scheme.
+        MHD_Response *response = text_response("");
+        std::string location = "./" + encoded_last_segment(url) + "/";
+        if (response != nullptr)
+            MHD_add_response_header(response, MHD_HTTP_HEADER_LOCATION, location.c_str());
+        return send_response(conn, MHD_HTTP_MOVED_PERMANENTLY, response);
     }
-    if (found == FOUND_NOTHING) {
-        res.status = 404;
-        res.set_content("Not found\n", "text/plain");
-        return;
+    if (found == FOUND_NOTHING)
+        return send_response(conn, MHD_HTTP_NOT_FOUND, text_response("Not found\n"));
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        close(fd);
+        return send_response(conn, MHD_HTTP_INTERNAL_SERVER_ERROR,
+                             text_response("Can't read the file\n"));
     }
     const char *type = content_type(name);
-    if (std::strcmp(type, "text/html") != 0)
-        return send_file(res, fd, name);
-    std::string html;
-    uint64_t since = latest(&server->reloads); // taken first: a rebuild from now on reloads
-    if (!read_whole(fd, &html)) {
-        res.status = 500;
-        res.set_content("Can't read the file\n", "text/plain");
-        return;
+    auto size = static_cast<uint64_t>(st.st_size);
+    if (std::strcmp(type, "text/html") == 0)
+        return answer_html(server, conn, fd, size, head);
+    return answer_file(conn, fd, size, type);
+}
+
+// Counts the request's Content-Length headers that differ from the first.
+MHD_Result count_lengths(void *cls, MHD_ValueKind, const char *key, const char *value)
+{
+    auto *lengths = static_cast<std::pair<std::string, int> *>(cls);
+    if (strcasecmp(key, MHD_HTTP_HEADER_CONTENT_LENGTH) != 0)
+        return MHD_YES;
+    if (lengths->second == 0)
+        lengths->first = value;
+    if (lengths->first != value)
+        lengths->second = -1;
+    else if (lengths->second >= 0)
+        lengths->second++;
+    return MHD_YES;
+}
+
+// The answer to a request that cannot be served, given before its body is read: the
+// connection is then closed, so no body is ever read as a request.
+MHD_Result refuse(MHD_Connection *conn, unsigned status, const char *text)
+{
+    MHD_Response *response = text_response(text);
+    if (response != nullptr) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+        if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
+            MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
     }
-    add_script(&html, reload_script(since));
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(html, type);
+    return send_response(conn, status, response);
 }
 
-// Waits (a while at most) for rebuilds after *since and sets *text to their events, or to a
-// comment that keeps the stream open. Returns false when the server is closing.
-bool wait_for_news(Reloads *reloads, uint64_t *since, std::string *text)
+Client *client_of(MHD_Connection *conn)
 {
-    std::unique_lock<std::mutex> hold(reloads->lock);
-    reloads->changed.wait_for(hold, keep_alive,
-                              [&] { return reloads->closing || reloads->last > *since; });
-    if (reloads->closing)
-        return false;
-    *text = ": still here\n\n";
-    if (reloads->last <= *since)
-        return true;
-    text->clear();
-    uint64_t first = reloads->last - reloads->recent.size() + 1;
-    if (*since + 1 < first)
-        *text = "data: *\n\n"; // too far behind to tell what changed
-    else
-        for (uint64_t n = *since + 1; n <= reloads->last; n++)
-            *text += reloads->recent[n - first];
-    *since = reloads->last;
-    return true;
+    const MHD_ConnectionInfo *info =
+        MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info != nullptr ? static_cast<Client *>(info->socket_context) : nullptr;
 }
 
-void serve_events(PreviewServer *server, const httplib::Request &req, httplib::Response &res)
+void set_in_request(PreviewServer *server, MHD_Connection *conn, bool in_request)
 {
-    uint64_t since = latest(&server->reloads);
-    if (req.has_param("since"))
-        since = std::min<uint64_t>(
-            since, std::strtoull(req.get_param_value("since").c_str(), nullptr, 10));
-    res.set_header("Cache-Control", "no-store");
-    res.set_chunked_content_provider(
-        "text/event-stream",
-        [server, since, first = true](size_t, httplib::DataSink &sink) mutable {
-            std::string text = "retry: 500\n\n";
-            if (!first && !wait_for_news(&server->reloads, &since, &text))
-                return false;
-            first = false;
-            return sink.write(text.data(), text.size());
-        });
+    Client *client = client_of(conn);
+    if (client == nullptr)
+        return;
+    std::lock_guard<std::mutex> hold(server->lock);
+    client->in_request = in_request;
+    client->idle_since = ServeClock::now();
 }
 
-// Only SO_REUSEADDR: the library's default adds SO_REUSEPORT, with which a second server on
-// the same port would bind without an error and share its requests.
-void reuse_address_only(socket_t sock)
+// Called with the request's head, then with each piece of its body (read and dropped), then
+// once more when the body has ended: the answer is given then, so a body is never read as
+// the next request.
+MHD_Result answer(void *cls, MHD_Connection *conn, const char *url, const char *method,
+                  const char *, const char *, size_t *upload_size, void **req_cls)
 {
-    int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    static char started;
+    auto *server = static_cast<PreviewServer *>(cls);
+    bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
+    try {
+        if (*req_cls == nullptr) {
+            *req_cls = &started;
+            set_in_request(server, conn, true);
+            if (!head && std::strcmp(method, MHD_HTTP_METHOD_GET) != 0)
+                return refuse(conn, MHD_HTTP_METHOD_NOT_ALLOWED, "Method not allowed\n");
+            std::pair<std::string, int> lengths{"", 0};
+            MHD_get_connection_values(conn, MHD_HEADER_KIND, count_lengths, &lengths);
+            if (lengths.second < 0)
+                return refuse(conn, MHD_HTTP_BAD_REQUEST, "Conflicting Content-Length\n");
+            return MHD_YES;
+        }
+        if (*upload_size != 0) {
+            *upload_size = 0;
+            return MHD_YES;
+        }
+        if (std::strcmp(url, events_path) == 0)
+            return answer_events(server, conn);
+        return answer_path(server, conn, url, head);
+    } catch (const std::bad_alloc &) {
+        return MHD_NO; // this request fails, not the server (where no new-handler ends it)
+    }
 }
 
-void set_routes(PreviewServer *server)
+void request_ended(void *cls, MHD_Connection *conn, void **, MHD_RequestTerminationCode)
 {
-    httplib::Server &http = server->http;
-    http.set_socket_options(reuse_address_only);
-    http.new_task_queue = [] { return new httplib::ThreadPool(threads); };
-    http.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
-        if (req.method == "GET" || req.method == "HEAD")
-            return httplib::Server::HandlerResponse::Unhandled;
-        res.status = 405;
-        res.set_header("Allow", "GET, HEAD");
-        res.set_content("Method not allowed\n", "text/plain");
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    http.Get(events_path, [server](const httplib::Request &req, httplib::Response &res) {
-        serve_events(server, req, res);
-    });
-    http.Get(".*", [server](const httplib::Request &req, httplib::Response &res) {
-        serve_path(server, req, res);
-    });
+    set_in_request(static_cast<PreviewServer *>(cls), conn, false);
+}
+
+void connection_changed(void *cls, MHD_Connection *conn, void **socket_context,
+                        MHD_ConnectionNotificationCode code)
+{
+    auto *server = static_cast<PreviewServer *>(cls);
+    std::lock_guard<std::mutex> hold(server->lock);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+        const MHD_ConnectionInfo *info =
+            MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_FD);
+        auto *client = info == nullptr ? nullptr
+                                       : new (std::nothrow)
+                                             Client{info->connect_fd, ServeClock::now()};
+        if (client != nullptr && !server->clients.insert(client).second) {
+            delete client;
+            client = nullptr;
+        }
+        *socket_context = client;
+    } else if (*socket_context != nullptr) {
+        auto *client = static_cast<Client *>(*socket_context);
+        server->clients.erase(client);
+        delete client;
+        *socket_context = nullptr;
+    }
+}
+
+// Decodes %XX in place; an encoded NUL becomes a backslash, which no served path holds, so a
+// name cannot be cut short by one.
+size_t unescape(void *, MHD_Connection *, char *s)
+{
+    char *out = s;
+    for (const char *in = s; *in != '\0'; in++) {
+        if (in[0] == '%' && std::isxdigit(static_cast<unsigned char>(in[1])) &&
+            std::isxdigit(static_cast<unsigned char>(in[2]))) {
+            char hex[3] = {in[1], in[2], '\0'};
+            char c = static_cast<char>(std::strtol(hex, nullptr, 16));
+            *out++ = c == '\0' ? '\\' : c;
+            in += 2;
+        } else {
+            *out++ = *in;
+        }
+    }
+    *out = '\0';
+    return static_cast<size_t>(out - s);
+}
+
+// The number of connections served at once: each may hold two descriptors (its socket and
+// a file), and the build keeps build_descriptors beside those open now.
+unsigned connection_cap()
+{
+    struct rlimit lim;
+    long limit = getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY
+                     ? static_cast<long>(std::min<rlim_t>(lim.rlim_cur, 1 << 20))
+                     : 1 << 20;
+    std::error_code ec;
+    long open_now = 0;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/fd", ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+        open_now++;
+    long cap = (limit - open_now - build_descriptors - server_descriptors) / 2;
+    return static_cast<unsigned>(std::clamp(cap, 1L, max_connections));
+}
+
+// A socket listening on addr (its port 0: any free one), or -1 with *err set. *port is set to
+// the port bound and *family to the address family.
+int listen_on(const PreviewAddress *addr, int *err, int *port, int *family)
+{
+    addrinfo hints = {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo *found = nullptr;
+    *err = 0;
+    if (getaddrinfo(addr->host.c_str(), std::to_string(addr->port).c_str(), &hints, &found) != 0)
+        return -1;
+    int fd = -1;
+    for (addrinfo *a = found; a != nullptr && fd < 0; a = a->ai_next) {
+        fd = socket(a->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        // Only SO_REUSEADDR: with SO_REUSEPORT a second server on the same port would bind
+        // without an error and share its requests.
+        int yes = 1;
+        if (fd >= 0 && (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+                        bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, 128) != 0)) {
+            *err = errno;
+            close(fd);
+            fd = -1;
+        }
+        if (fd >= 0)
+            *family = a->ai_family;
+    }
+    freeaddrinfo(found);
+    sockaddr_storage bound = {};
+    socklen_t len = sizeof bound;
+    if (fd >= 0 && getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &len) == 0)
+        *port =
+            ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port
+                                              : reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
+    return fd;
+}
+
+MHD_Daemon *start_daemon(PreviewServer *server, int sock, int family)
+{
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME;
+    if (family == AF_INET6)
+        flags |= MHD_USE_IPv6;
+    return MHD_start_daemon(
+        flags, 0, nullptr, nullptr, answer, server, MHD_OPTION_LISTEN_SOCKET, sock,
+        MHD_OPTION_CONNECTION_LIMIT, connection_cap(), MHD_OPTION_CONNECTION_TIMEOUT, idle_timeout,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, connection_memory, MHD_OPTION_NOTIFY_CONNECTION,
+        connection_changed, server, MHD_OPTION_NOTIFY_COMPLETED, request_ended, server,
+        MHD_OPTION_UNESCAPE_CALLBACK, unescape, nullptr, MHD_OPTION_END);
 }
 
 } // namespace
+
+// Sends response (which may be null: the connection is then closed) with status and frees it.
+MHD_Result send_response(MHD_Connection *conn, unsigned status, MHD_Response *response)
+{
+    if (response == nullptr)
+        return MHD_NO;
+    MHD_Result queued = MHD_queue_response(conn, status, response);
+    MHD_destroy_response(response);
+    return queued;
+}
 
 PreviewServer *start_preview(const PreviewAddress *addr, const char *root, std::string *url)
 {
     auto server = std::make_unique<PreviewServer>();
     server->root = root;
-    set_routes(server.get());
-    errno = 0;
-    int port = addr->port == 0 ? server->http.bind_to_any_port(addr->host)
-               : server->http.bind_to_port(addr->host, addr->port) ? addr->port
-                                                                   : -1;
+    int err = 0;
+    int port = 0;
+    int family = AF_INET;
+    int sock = listen_on(addr, &err, &port, &family);
     std::string host =
         addr->host.find(':') != std::string::npos ? "[" + addr->host + "]" : addr->host;
-    if (port <= 0) {
-        int err = errno;
+    if (sock >= 0) {
+        server->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        server->daemon = server->wake >= 0 ? start_daemon(server.get(), sock, family) : nullptr;
+        if (server->daemon == nullptr) {
+            err = server->wake >= 0 ? 0 : errno;
+            close(sock);
+        }
+    }
+    if (server->daemon == nullptr) {
+        if (server->wake >= 0)
+            close(server->wake);
         std::fprintf(stderr, "%s: Can't serve at %s:%d (%s)\n", program_name.c_str(), host.c_str(),
                      addr->port, err != 0 ? std::strerror(err) : "address not available");
         return nullptr;
     }
     PreviewServer *running = server.release();
-    // The server's threads (the listener's pool inherits its mask) never die of a browser
-    // that went away: SIGPIPE stays blocked there and send() fails instead.
-    sigset_t pipe, old;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe, &old);
-    running->listener = std::thread([running] { running->http.listen_after_bind(); });
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    // stop() does nothing before the listener runs, so wait until it does.
-    for (int i = 0; i < 5000 && !running->http.is_running(); i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    running->keeper = std::thread(keep, running);
     *url = "http://" + host + ":" + std::to_string(port) + "/";
     return running;
 }
 
 void notify_preview(PreviewServer *server, const char *const *paths, int n)
 {
-    if (server == nullptr)
-        return;
-    std::string event;
-    for (int i = 0; i < n; i++)
-        event +=
-            std::strpbrk(paths[i], "\r\n") ? "data: *\n" : "data: " + std::string(paths[i]) + "\n";
-    std::lock_guard<std::mutex> hold(server->reloads.lock);
-    server->reloads.recent.push_back(event + "\n");
-    if (server->reloads.recent.size() > max_remembered)
-        server->reloads.recent.pop_front();
-    server->reloads.last++;
-    server->reloads.changed.notify_all();
+    if (server != nullptr)
+        add_rebuild(server, paths, n);
 }
 
 void stop_preview(PreviewServer *server)
@@ -384,13 +401,17 @@ void stop_preview(PreviewServer *server)
     if (server == nullptr)
         return;
     {
-        std::lock_guard<std::mutex> hold(server->reloads.lock);
-        server->reloads.closing = true;
-        server->reloads.changed.notify_all();
+        std::lock_guard<std::mutex> hold(server->lock);
+        server->closing = true;
     }
-    server->http.stop();
-    if (server->listener.joinable())
-        server->listener.join();
+    uint64_t one = 1;
+    if (write(server->wake, &one, sizeof one) < 0) {
+        // the keeper still ends within its next wait
+    }
+    if (server->keeper.joinable())
+        server->keeper.join();
+    MHD_stop_daemon(server->daemon); // every stream is resumed: it ends them all
+    close(server->wake);
     delete server;
 }
 

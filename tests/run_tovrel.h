@@ -59,6 +59,7 @@ struct RunSpec {
     mode_t umask_bits = 022;
     long fsize_limit = -1;        // bytes any file may grow to; -1 for no limit
     long memory_limit = -1;       // bytes of address space; -1 for no limit
+    long files_limit = -1;        // open descriptors; -1 for no limit
     bool obey_file_modes = false; // drop the powers that let root ignore permission bits
     std::string stdout_path;      // where standard output goes, if not to a captured file
     bool close_output = false;    // start with standard output and error closed
@@ -174,7 +175,8 @@ inline bool file_modes_obeyed(const std::string &dir)
     }
     umask(job.umask_bits);
     for (auto [resource, limit] :
-         {std::pair{RLIMIT_FSIZE, job.fsize_limit}, std::pair{RLIMIT_AS, job.memory_limit}}) {
+         {std::pair{RLIMIT_FSIZE, job.fsize_limit}, std::pair{RLIMIT_AS, job.memory_limit},
+          std::pair{RLIMIT_NOFILE, job.files_limit}}) {
         struct rlimit lim = {static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
         if (limit >= 0)
             setrlimit(resource, &lim);

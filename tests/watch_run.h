@@ -84,17 +84,23 @@ struct Watcher {
     }
 };
 
-// Starts tovrel with args in box.site; it keeps running until the Watcher stops it.
-inline void start_watch(Watcher *w, const Sandbox &box, std::vector<std::string> args)
+// Starts tovrel as job says in box.site; it keeps running until the Watcher stops it.
+inline void start_watch(Watcher *w, const Sandbox &box, const RunSpec &job)
 {
     w->box = &box;
     for (const char *name : {"/stdin", "/stdout", "/stderr"}) // nothing left of a run before
         write_file(box.root + name, "");
-    RunSpec job;
-    job.args = std::move(args);
     w->pid = fork();
     if (w->pid == 0)
         exec_tovrel(box, job);
+}
+
+// Starts tovrel with args in box.site; it keeps running until the Watcher stops it.
+inline void start_watch(Watcher *w, const Sandbox &box, std::vector<std::string> args)
+{
+    RunSpec job;
+    job.args = std::move(args);
+    start_watch(w, box, job);
 }
 
 // Writes text to path by way of a new file renamed over it, as many editors save.
@@ -128,11 +134,12 @@ inline int connect_local(int port)
     return fd;
 }
 
-// Reads from fd into *got until until(*got) holds, the peer closes, or the timeout passes.
+// Reads from fd into *got until until(*got) holds, the peer closes, or seconds pass.
 inline bool read_until(int fd, std::string *got,
-                       const std::function<bool(const std::string &)> &until)
+                       const std::function<bool(const std::string &)> &until,
+                       double seconds = watch_timeout)
 {
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(watch_timeout);
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!until(*got) && std::chrono::steady_clock::now() < end) {
         struct pollfd p = {fd, POLLIN, 0};
         if (poll(&p, 1, 100) <= 0)
@@ -172,6 +179,39 @@ inline HttpReply http_request(int port, const std::string &method, const std::st
     reply.body = split == std::string::npos ? "" : all.substr(split + 4);
     reply.status = all.size() > 12 ? std::atoi(all.c_str() + 9) : 0;
     return reply;
+}
+
+// Sends raw (whole requests, written at once) to 127.0.0.1:port and returns all that comes
+// back before the server closes or seconds pass.
+inline std::string http_exchange(int port, const std::string &raw, double seconds = watch_timeout)
+{
+    std::string got;
+    int fd = connect_local(port);
+    if (fd < 0)
+        return got;
+    if (write(fd, raw.data(), raw.size()) == static_cast<ssize_t>(raw.size()))
+        read_until(
+            fd, &got, [](const std::string &) { return false; }, seconds);
+    close(fd);
+    return got;
+}
+
+// An event stream open on 127.0.0.1:port (its first message read), or -1.
+inline int open_event_stream(int port)
+{
+    int fd = connect_local(port);
+    const std::string request = "GET /.tovrel/reload HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    std::string got;
+    if (fd >= 0 &&
+        (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size()) ||
+         !read_until(
+             fd, &got,
+             [](const std::string &all) { return all.find("retry:") != std::string::npos; },
+             5.0))) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 #endif
