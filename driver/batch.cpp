@@ -1,24 +1,19 @@
-// Batch builds over the input directory: every page (bld_all_page) or the out-of-date ones
-// (bld_upd_pages), and the judgement of one page (updated).
-#include <cstdio>
-#include <cstring>
-#include <memory>
+#include "driver/batch.h"
+
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "driver/page_writer.h"
+#include "driver/page_build.h"
+#include "driver/page_names.h"
 #include "driver/progress.h"
-#include "driver/tovrel.h"
-#include "driver/tovrel_internal.h"
-#include "support/dir.h"
-#include "support/prodlist.h"
+#include "driver/settings.h"
+#include "support/util.h"
 
 namespace {
-
-using AlphaGuard = std::unique_ptr<ProdAlphaList, decltype(&free_alpha_prodlist)>;
 
 // The input and output directory of a batch, opened once, so judging a page costs one lookup
 // in each rather than a walk from the working directory. -1 where one is not open.
@@ -32,56 +27,37 @@ struct PageDirs {
 int page_is_current(const PageDirs &dirs, const char *fname)
 {
     std::string inpath = page_path(indir, fname);
-    std::string outpath = page_path(outdir, fname);
     std::string file = std::string(fname) + ".html";
     bool in_dirs = dirs.in >= 0 && dirs.out >= 0;
-    int in_at = in_dirs ? dirs.in : AT_FDCWD;
-    int out_at = in_dirs ? dirs.out : AT_FDCWD;
     struct stat in_st, out_st;
-    if (fstatat(in_at, (in_dirs ? file : inpath).c_str(), &in_st, 0) != 0) {
+    if (fstatat(in_dirs ? dirs.in : AT_FDCWD, (in_dirs ? file : inpath).c_str(), &in_st, 0) != 0) {
         report_driver_failure("Can't stat input file (%s)\n", inpath.c_str());
         return 1;
     }
-    if (fstatat(out_at, (in_dirs ? file : outpath).c_str(), &out_st, 0) != 0)
+    std::string out = in_dirs ? file : page_path(outdir, fname);
+    if (fstatat(in_dirs ? dirs.out : AT_FDCWD, out.c_str(), &out_st, 0) != 0)
         return 0;
-    // Full resolution: a page saved within the second of its last build is out of date.
-    const struct timespec &in_time = in_st.st_mtim, &out_time = out_st.st_mtim;
-    bool newer = in_time.tv_sec > out_time.tv_sec ||
-                 (in_time.tv_sec == out_time.tv_sec && in_time.tv_nsec > out_time.tv_nsec);
-    return newer ? 0 : 1;
+    return out_of_date(in_st, out_st) ? 0 : 1;
 }
 
-// Builds every page entry (a name holding ".html") of the input directory, or only those
-// that are out of date.
+// Builds every page of the input directory, or only those that are out of date.
 void build_pages(bool outdated_only)
 {
     if (check_dir() != 0)
         return;
-    std::string dir = with_subdir(indir);
-    AlphaGuard names(list_files_in_directory(dir.c_str()), &free_alpha_prodlist);
-    if (!names) {
-        report_driver_failure("%s: No files found in input directory!\n", Prog.c_str());
+    bool listed;
+    std::vector<std::string> pages = list_batch_pages(&listed);
+    if (!listed)
         return;
-    }
     PageDirs dirs;
     if (outdated_only) {
-        dirs.in = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        dirs.in = open(with_subdir(indir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         dirs.out = open(with_subdir(outdir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
-    begin_progress(names.get());
     BatchGathering gathering;
-    for (int i = 0; i < names->nitems; ++i) {
-        char *name = names->item[i];
-        char *suffix = std::strstr(name, ".html");
-        if (suffix == nullptr)
-            continue;
-        *suffix = '\0';
-        // Entries of one page ("a.html", "a.html.bak") sort next to each other: the second
-        // looks at the page once the first is in place.
-        if (i > 0 && std::strcmp(names->item[i - 1], name) == 0)
-            settle_page_writer();
-        if (!outdated_only || page_is_current(dirs, name) == 0)
-            tovrel(name);
+    for (const std::string &page : pages) {
+        if (!outdated_only || page_is_current(dirs, page.c_str()) == 0)
+            tovrel(page.c_str());
         step_progress();
     }
     end_progress();
@@ -91,6 +67,15 @@ void build_pages(bool outdated_only)
 }
 
 } // namespace
+
+std::vector<std::string> list_batch_pages(bool *listed)
+{
+    std::vector<std::string> pages = list_pages(with_subdir(indir), listed);
+    if (!*listed)
+        report_driver_failure("%s: No files found in input directory!\n", Prog.c_str());
+    begin_progress(pages.size());
+    return pages;
+}
 
 void bld_all_page()
 {
@@ -105,4 +90,9 @@ void bld_upd_pages()
 int updated(const char *fname)
 {
     return page_is_current(PageDirs{}, fname);
+}
+
+bool out_of_date(const struct stat &source, const struct stat &output)
+{
+    return compare_times(source.st_mtim, output.st_mtim) > 0;
 }

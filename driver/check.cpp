@@ -5,18 +5,18 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <utility>
+#include <vector>
 
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "driver/check_links.h"
-#include "driver/page_input.h"
-#include "driver/tovrel.h"
-#include "driver/tovrel_internal.h"
+#include "driver/page_build.h"
+#include "driver/page_names.h"
+#include "driver/settings.h"
 #include "engine/bld_html.h"
-#include "support/dir.h"
+#include "pageio/page_input.h"
 #include "support/read_line.h"
 
 namespace {
@@ -51,7 +51,7 @@ int scan_header(FILE *in, const char *path)
         lineno++;
         if (lineno == 1)
             continue;
-        if (line.empty() || line[0] == '\n' || line[0] == '\r' || line[0] == '\0')
+        if (ends_header_lines(line))
             break;
         scan_links(line.data(), line.size(), path, lineno);
         if (is_include_line(line))
@@ -116,9 +116,9 @@ void check_output_dir()
 int check_pages()
 {
     std::string dir = with_subdir(indir);
-    using AlphaGuard = std::unique_ptr<ProdAlphaList, decltype(&free_alpha_prodlist)>;
-    AlphaGuard names(list_files_in_directory(dir.c_str()), &free_alpha_prodlist);
-    if (!names) {
+    bool listed;
+    std::vector<std::string> pages = list_pages(dir, &listed);
+    if (!listed) {
         DIR *d = opendir(dir.c_str());
         diag_inc(DIAG_ERROR, dir.c_str(), 0, "can't list the input directory: %s",
                  d ? "read error" : std::strerror(errno));
@@ -126,23 +126,12 @@ int check_pages()
             closedir(d);
         return 0;
     }
-    int kept = 0; // the page entries, their names cut at ".html", moved to the front
-    for (int i = 0; i < names->nitems; ++i) {
-        char *suffix = std::strstr(names->item[i], ".html");
-        if (suffix == nullptr)
-            continue;
-        *suffix = '\0';
-        std::swap(names->item[kept++], names->item[i]);
-    }
-    int all = names->nitems;
-    names->nitems = kept; // until the end of the check: every name is freed with the list
     std::unique_ptr<FILE, decltype(&std::fclose)> sink(open_null_sink(), &std::fclose);
-    begin_links(indir.c_str(), outdir.c_str(), subdir.c_str(), names.get());
-    for (int i = 0; i < kept; ++i)
-        check_page(sink.get(), names->item[i]);
+    begin_links(indir.c_str(), outdir.c_str(), subdir.c_str(), pages);
+    for (const std::string &page : pages)
+        check_page(sink.get(), page.c_str());
     end_links();
-    names->nitems = all;
-    return kept;
+    return static_cast<int>(pages.size());
 }
 
 } // namespace

@@ -1,13 +1,13 @@
 #include "driver/check_links.h"
 
 #include <algorithm>
-#include <cctype>
+#include <charconv>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
-#include <vector>
 
 #include <sys/stat.h>
 
@@ -73,41 +73,39 @@ bool has_scheme(std::string_view link)
     return colon != std::string_view::npos && colon < link.find_first_of("/?#");
 }
 
-// The path of link, with %XX escapes decoded, resolved against the pages' directory below
-// the site's root; false when it leads above the root.
-bool resolve(std::string_view link, std::string *path)
+// link with its %XX escapes decoded.
+std::string decode_escapes(std::string_view link)
 {
     std::string decoded;
     for (size_t i = 0; i < link.size(); i++) {
+        unsigned char byte = 0;
+        const char *hex = link.data() + i + 1;
         if (link[i] == '%' && i + 2 < link.size() &&
-            std::isxdigit(static_cast<unsigned char>(link[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(link[i + 2]))) {
-            decoded +=
-                static_cast<char>(std::stoi(std::string(link.substr(i + 1, 2)), nullptr, 16));
+            std::from_chars(hex, hex + 2, byte, 16).ptr == hex + 2) {
+            decoded += static_cast<char>(byte);
             i += 2;
         } else {
             decoded += link[i];
         }
     }
-    std::vector<std::string> parts;
-    std::string whole = links.subdir.empty() ? decoded : links.subdir + "/" + decoded;
-    size_t at = 0;
-    while (at <= whole.size()) {
-        size_t end = std::min(whole.find('/', at), whole.size());
-        std::string part = whole.substr(at, end - at);
-        if (part == "..") {
-            if (parts.empty())
-                return false;
-            parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-        at = end + 1;
-    }
-    path->clear();
-    for (const std::string &part : parts)
-        path->append(path->empty() ? "" : "/").append(part);
-    return true;
+    return decoded;
+}
+
+// The path of link, with %XX escapes decoded, resolved against the pages' directory below
+// the site's root; false when it leads above the root (on its way or in the end).
+bool resolve(std::string_view link, std::string *path)
+{
+    std::string whole = decode_escapes(link);
+    if (!links.subdir.empty())
+        whole = links.subdir + "/" + whole;
+    // Relative to the root, whatever its slashes: "..", kept first, then says it leads above.
+    whole.erase(0, std::min(whole.find_first_not_of('/'), whole.size()));
+    *path = std::filesystem::path(whole).lexically_normal().generic_string();
+    if (*path == "." || *path == "./")
+        path->clear();
+    while (!path->empty() && path->back() == '/')
+        path->pop_back();
+    return !(*path == ".." || path->starts_with("../"));
 }
 
 // True when path (below the site's root) is a page the input directory builds, or a file or
@@ -172,14 +170,13 @@ void judge_link(std::string_view link, const char *path, int line)
 } // namespace
 
 void begin_links(const char *indir, const char *outdir, const char *subdir,
-                 const ProdAlphaList *pages)
+                 const std::vector<std::string> &pages)
 {
     links = LinkState();
     links.indir = indir;
     links.outdir = outdir;
     links.subdir = subdir;
-    for (int i = 0; i < pages->nitems; i++)
-        links.pages.insert(pages->item[i]);
+    links.pages.insert(pages.begin(), pages.end());
 }
 
 void begin_page_links(const char *page)

@@ -4,14 +4,14 @@
 #define CHECK_LINKS_H
 
 #include <cstddef>
-
-#include "support/prodlist.h"
+#include <string>
+#include <vector>
 
 // Starts a check of links for the pages in the directory subdir (may be empty) below indir
 // and outdir. The strings are copied; pages (the pages' names without ".html") is borrowed
 // until end_links.
 void begin_links(const char *indir, const char *outdir, const char *subdir,
-                 const ProdAlphaList *pages);
+                 const std::vector<std::string> &pages);
 
 // The page at path is checked next.
 void begin_page_links(const char *page);

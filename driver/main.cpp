@@ -1,6 +1,5 @@
 // tovrel: builds the pages of a web site from page files and one include library of macros.
 // Start-up and the command line; everything else lives in the driver library.
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -12,13 +11,17 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "driver/batch.h"
 #include "driver/check.h"
 #include "driver/do_msg.h"
 #include "driver/help.h"
-#include "driver/signals.h"
-#include "driver/tovrel.h"
+#include "driver/menu.h"
+#include "driver/page_build.h"
+#include "driver/page_names.h"
+#include "driver/settings.h"
 #include "driver/watch.h"
 #include "engine/bld_html.h"
+#include "pageio/cleanup.h"
 #include "support/gather.h"
 #include "support/util.h"
 
@@ -129,14 +132,7 @@ void build_page_argument(const char *arg)
 {
     if (verbose > 1)
         std::printf("%s: Processing file %s ...\n", Prog.c_str(), arg);
-    std::string name(arg);
-    name.resize(std::min(name.find(".htm"), name.size()));
-    size_t sep = name.rfind('/');
-    if (sep == std::string::npos)
-        sep = name.rfind('\\');
-    if (sep != std::string::npos)
-        name.erase(0, sep + 1);
-    tovrel(name.c_str());
+    tovrel(page_of_argument(arg).c_str());
 }
 
 // Opens standard input, output and error on /dev/null where they are closed, so no file the
@@ -161,7 +157,7 @@ int main(int argc, char **argv)
     // First, they need no site: no library is loaded, so none is reported missing.
     if (argc > 1 && run_long_option(argv[1], Prog.c_str()))
         return flush_standard_output(0);
-    bld_inc("include/include.txt");
+    bld_inc(library_path);
     if (argc <= 1) {
         do_interact();
         return flush_standard_output(0);

@@ -1,12 +1,13 @@
-// The interactive console menu: shows and changes the settings, lists the input directory,
-// builds one page or all pages, and ends on a confirmed quit or at the end of input.
+#include "driver/menu.h"
+
 #include <cstdio>
 #include <memory>
 #include <string>
 
+#include "driver/batch.h"
 #include "driver/do_msg.h"
-#include "driver/tovrel.h"
-#include "driver/tovrel_internal.h"
+#include "driver/page_build.h"
+#include "driver/settings.h"
 #include "support/dir.h"
 #include "support/prodlist.h"
 #include "support/read_line.h"

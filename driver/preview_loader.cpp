@@ -1,6 +1,7 @@
 // The preview server's side in the program: the address is read here, and the server itself
 // is opened from its module (preview/serve_module.h) when the first one starts.
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -9,7 +10,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include "driver/tovrel.h"
+#include "driver/settings.h"
 #include "preview/serve.h"
 #include "preview/serve_module.h"
 
@@ -76,11 +77,13 @@ int parse_preview_address(const char *text, PreviewAddress *addr)
         host = host.substr(1, host.size() - 2);
     else if (host.find_first_of("[]:") != std::string::npos)
         return -1;
-    if (host.empty() || port.empty() || port.size() > 5 ||
-        port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535)
+    unsigned number = 0;
+    const char *end = port.data() + port.size();
+    auto [stop, error] = std::from_chars(port.data(), end, number); // digits only, no sign
+    if (host.empty() || port.empty() || error != std::errc() || stop != end || number > 65535)
         return -1;
     addr->host = host;
-    addr->port = std::stoi(port);
+    addr->port = static_cast<int>(number);
     return 0;
 }
 

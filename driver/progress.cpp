@@ -3,26 +3,25 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <string>
 
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "driver/tovrel.h"
+#include "driver/settings.h"
 #include "support/util.h"
 
 namespace {
 
-constexpr int min_pages = 200;
+constexpr size_t min_pages = 200;
 constexpr double redraw_seconds = 0.1;
 
 struct ProgressState {
     bool active = false;
     bool shown = false;        // the line is on the terminal now
     bool at_line_start = true; // the last byte others wrote to the terminal ended a line
-    int listed = 0;
+    size_t listed = 0;
     int done = 0;
     size_t width = 0; // columns the shown line takes
     double start = 0;
@@ -107,23 +106,11 @@ FILE *open_erasing_stream(FILE *real, int mode)
     return fp;
 }
 
-int count_pages(const ProdAlphaList *listing)
-{
-    int pages = 0;
-    for (int i = 0; i < listing->nitems; ++i)
-        if (std::strstr(listing->item[i], ".html") != nullptr)
-            ++pages;
-    return pages;
-}
-
 } // namespace
 
-void begin_progress(const ProdAlphaList *listing)
+void begin_progress(size_t pages)
 {
-    if (state.active || listing == nullptr || !isatty(2))
-        return;
-    int pages = count_pages(listing);
-    if (pages < min_pages)
+    if (state.active || pages < min_pages || !isatty(2))
         return;
     std::fflush(stdout);
     FILE *err = open_erasing_stream(stderr, _IONBF);

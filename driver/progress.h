@@ -6,13 +6,12 @@
 #ifndef PROGRESS_H
 #define PROGRESS_H
 
-#include "support/prodlist.h"
+#include <cstddef>
 
-// Starts the progress of a batch over the page entries (names holding ".html") of listing,
-// which it borrows for the call only. Does nothing, and so do the calls below, when the
-// line is not wanted or a batch is already in progress.
-void begin_progress(const ProdAlphaList *listing);
-// Counts one page entry done; redraws the line when a tenth of a second has passed since it
+// Starts the progress of a batch over pages pages. Does nothing, and so do the calls below,
+// when the line is not wanted or a batch is already in progress.
+void begin_progress(size_t pages);
+// Counts one page done; redraws the line when a tenth of a second has passed since it
 // was last drawn and the terminal's cursor stands at the start of a line.
 void step_progress();
 // Erases the line and gives the standard streams back.

@@ -15,8 +15,8 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include "driver/tovrel.h"
-#include "driver/tovrel_internal.h"
+#include "driver/page_names.h"
+#include "driver/settings.h"
 #include "driver/watch_internal.h"
 #include "preview/serve.h"
 
@@ -120,7 +120,7 @@ void take_event(Watch *w, const struct inotify_event *ev)
     std::string page;
     if (ev->wd == w->page_wd && gone)
         drop_watch(w, &w->page_wd);
-    else if (ev->wd == w->page_wd && page_of(name.c_str(), &page))
+    else if (ev->wd == w->page_wd && page_of_entry(name.c_str(), &page))
         note_change(w, &page, name == page + ".html");
     if (ev->wd == w->lib_wd && gone)
         drop_watch(w, &w->lib_wd);

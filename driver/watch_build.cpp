@@ -1,11 +1,8 @@
 #include "driver/watch_internal.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,25 +11,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "driver/batch.h"
+#include "driver/page_build.h"
+#include "driver/page_names.h"
 #include "driver/progress.h"
-#include "driver/tovrel.h"
-#include "driver/tovrel_internal.h"
+#include "driver/settings.h"
 #include "engine/bld_html.h"
 #include "preview/serve.h"
-#include "support/dir.h"
-#include "support/prodlist.h"
 #include "support/util.h"
 
-const char library_path[] = "include/include.txt";
-
 namespace {
-
-using AlphaGuard = std::unique_ptr<ProdAlphaList, decltype(&free_alpha_prodlist)>;
-
-bool same_time(const struct timespec &a, const struct timespec &b)
-{
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
 
 // Prints the time and text as one line on standard output, at once.
 void say(const std::string &text)
@@ -77,7 +65,7 @@ void tell_browsers(Watch *w, const std::vector<std::string> &paths)
 bool same_sig(const FileSig &a, const FileSig &b)
 {
     return a.exists == b.exists && a.dev == b.dev && a.ino == b.ino && a.size == b.size &&
-           same_time(a.mtime, b.mtime) && same_time(a.ctime, b.ctime);
+           compare_times(a.mtime, b.mtime) == 0 && compare_times(a.ctime, b.ctime) == 0;
 }
 
 FileSig file_sig(const std::string &path)
@@ -88,50 +76,6 @@ FileSig file_sig(const std::string &path)
         return sig;
     sig = {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
     return sig;
-}
-
-// The page a directory entry maps to, as -a maps it: the name cut at its first ".html".
-// Names beginning with '.' (swap files, temporary pages) map to none.
-bool page_of(const char *entry, std::string *page)
-{
-    const char *suffix = std::strstr(entry, ".html");
-    if (entry[0] == '.' || suffix == nullptr)
-        return false;
-    page->assign(entry, static_cast<size_t>(suffix - entry));
-    return true;
-}
-
-namespace {
-
-// The pages of a listing in the order -a builds them (a page twice when two names map to it).
-std::vector<std::string> pages_of(const ProdAlphaList *names)
-{
-    std::vector<std::string> pages;
-    std::string page;
-    for (int i = 0; names && i < names->nitems; i++)
-        if (page_of(names->item[i], &page))
-            pages.push_back(page);
-    return pages;
-}
-
-// The pages of a batch over the input directory, said missing as -a says it, with the
-// progress line begun (end_progress ends it).
-std::vector<std::string> list_batch(const Watch &w)
-{
-    AlphaGuard names(list_files_in_directory(w.page_dir.c_str()), &free_alpha_prodlist);
-    if (!names)
-        std::fprintf(stderr, "%s: No files found in input directory!\n", Prog.c_str());
-    begin_progress(names.get());
-    return pages_of(names.get());
-}
-
-} // namespace
-
-std::vector<std::string> list_pages(const std::string &dir, bool *listed)
-{
-    AlphaGuard names(list_files_in_directory(dir.c_str()), &free_alpha_prodlist);
-    *listed = names != nullptr;
-    return pages_of(names.get());
 }
 
 std::string page_file(const std::string &page)
@@ -175,7 +119,8 @@ void build_all(Watch *w)
     w->pages.clear();
     reset_inc();
     bld_inc(library_path);
-    std::vector<std::string> pages = list_batch(*w);
+    bool listed;
+    std::vector<std::string> pages = list_batch_pages(&listed);
     int built = 0;
     for (const std::string &page : pages) {
         if (stop_requested(w))
@@ -195,14 +140,12 @@ namespace {
 // True when the library is newer than the output page of at least one of pages.
 bool library_newer(const std::vector<std::string> &pages)
 {
-    FileSig lib = file_sig(library_path);
-    for (const std::string &page : pages) {
-        FileSig out = file_sig(output_file(page));
-        if (lib.exists && out.exists &&
-            (lib.mtime.tv_sec > out.mtime.tv_sec ||
-             (lib.mtime.tv_sec == out.mtime.tv_sec && lib.mtime.tv_nsec > out.mtime.tv_nsec)))
+    struct stat lib, out;
+    if (stat(library_path, &lib) != 0)
+        return false;
+    for (const std::string &page : pages)
+        if (stat(output_file(page).c_str(), &out) == 0 && out_of_date(lib, out))
             return true;
-    }
     return false;
 }
 
@@ -212,7 +155,8 @@ void build_at_start(Watch *w)
 {
     WatchClock::time_point start = WatchClock::now();
     w->lib_seen = file_sig(library_path);
-    std::vector<std::string> pages = list_batch(*w);
+    bool listed;
+    std::vector<std::string> pages = list_batch_pages(&listed);
     bool all = library_newer(pages);
     reset_vars_inc();
     int built = 0;

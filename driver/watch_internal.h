@@ -16,8 +16,6 @@ struct PreviewServer;
 
 using WatchClock = std::chrono::steady_clock;
 
-extern const char library_path[]; // the include library, as start-up loads it
-
 // A file as last seen; any difference means it changed.
 struct FileSig {
     bool exists = false;
@@ -53,11 +51,6 @@ struct Watch {
 
 FileSig file_sig(const std::string &path);
 bool same_sig(const FileSig &a, const FileSig &b);
-// Sets *page to the page the directory entry maps to, as -a maps it (the name cut at its
-// first ".html"); false for other names and for names beginning with '.'.
-bool page_of(const char *entry, std::string *page);
-// The pages of dir in the order -a builds them; *listed is false when dir cannot be read.
-std::vector<std::string> list_pages(const std::string &dir, bool *listed);
 // The page file of page.
 std::string page_file(const std::string &page);
 // True once SIGINT, SIGTERM or SIGHUP has come.

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/tovrel.h"
+#include "driver/page_build.h"
 #include "engine/bld_html.h"
 #include "fuzz_common.h"
 

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <pthread.h>
 #include <unistd.h>
 
 #include "support/util.h"
@@ -20,8 +19,6 @@ char kept[gather_capacity];
 // between writes only whole texts.
 volatile sig_atomic_t kept_len = 0;
 bool gathering = false;
-bool holding = false;
-void (*hold_release)() = nullptr; // makes room by ending the hold
 
 // Keeps the size bytes at text after the others. The length is updated after the bytes.
 void keep(const char *text, size_t size)
@@ -30,22 +27,9 @@ void keep(const char *text, size_t size)
     kept_len = static_cast<sig_atomic_t>(kept_len + static_cast<sig_atomic_t>(size));
 }
 
-// Ends a hold whose texts no longer fit with size more bytes.
-void release_for(size_t size)
-{
-    if (holding && static_cast<size_t>(kept_len) + size > gather_capacity)
-        hold_release();
-}
-
-// The write function of the stream that replaces stderr: the kept texts first, unless it is
-// held back with them.
+// The write function of the stream that replaces stderr: the kept texts first.
 ssize_t write_after_kept(void *, const char *buf, size_t size)
 {
-    release_for(size);
-    if (holding) {
-        keep(buf, size);
-        return static_cast<ssize_t>(size);
-    }
     flush_gathered();
     return write_all(STDERR_FILENO, buf, size) ? static_cast<ssize_t>(size) : -1;
 }
@@ -86,7 +70,6 @@ void gather_text(const char *text)
         std::fputs(text, stderr);
         return;
     }
-    release_for(len);
     if (static_cast<size_t>(kept_len) + len > gather_capacity)
         flush_gathered();
     if (len > gather_capacity) {
@@ -94,43 +77,6 @@ void gather_text(const char *text)
         return;
     }
     keep(text, len);
-}
-
-void hold_gathered(void (*release)())
-{
-    if (!gathering || holding)
-        return;
-    holding = true;
-    hold_release = release;
-}
-
-size_t gathered_size()
-{
-    return static_cast<size_t>(kept_len);
-}
-
-void release_gathered(size_t n, const size_t *at, const char *const *texts)
-{
-    if (!holding)
-        return;
-    holding = false;
-    if (n == 0)
-        return;
-    // What stands before the last place goes out now with the texts between; the rest stays
-    // kept. Signals wait meanwhile, so a handler's flush never sees the texts half moved.
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &old);
-    size_t len = static_cast<size_t>(kept_len), from = 0;
-    for (size_t i = 0; i < n; i++) {
-        size_t to = std::clamp(at[i], from, len);
-        write_all(STDERR_FILENO, kept + from, to - from);
-        write_all(STDERR_FILENO, texts[i], std::strlen(texts[i]));
-        from = to;
-    }
-    std::copy(kept + from, kept + len, kept);
-    kept_len = static_cast<sig_atomic_t>(len - from);
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
 void flush_gathered()

@@ -25,17 +25,4 @@ void gather_text(const char *text);
 // (it uses write alone on memory it owns).
 void flush_gathered();
 
-// Holding, for texts not known yet that must come before what follows them: while
-// gathering, everything for standard error from now on is kept (messages too) until
-// release_gathered. When the buffer cannot keep more, release (given here) is called first;
-// it must call release_gathered. Does nothing unless gathering; while holding, nothing more.
-void hold_gathered(void (*release)());
-
-// Where the next text kept would begin: a place for release_gathered to put a text at.
-size_t gathered_size();
-
-// Ends holding: each of the n texts takes its place at its position (a gathered_size taken
-// while holding; ascending), before all that was kept after it. Does nothing unless holding.
-void release_gathered(size_t n, const size_t *at, const char *const *texts);
-
 #endif

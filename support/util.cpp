@@ -49,6 +49,27 @@ char *xstrdup(const char *str)
     return copy;
 }
 
+bool read_all(int fd, size_t expected, std::string *data)
+{
+    data->resize(expected + 1); // one more, so the end shows in the first read
+    size_t have = 0;
+    for (;;) {
+        if (have == data->size())
+            data->resize(2 * have);
+        ssize_t n = read(fd, data->data() + have, data->size() - have);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n > 0)
+            have += static_cast<size_t>(n);
+        // A read that ends short exactly at the expected size has met the end (a caller that
+        // must know checks the file's status after it): no read to see it again.
+        if (n <= 0 || (have == expected && have < data->size())) {
+            data->resize(have);
+            return n >= 0;
+        }
+    }
+}
+
 std::string vstrprintf(const char *fmt, va_list ap)
 {
     va_list measure;

@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <ctime>
 #include <string>
 
 // Prints "out of memory" to standard error and ends the process with status 3, having first
@@ -27,9 +28,23 @@ inline char to_lower_ascii(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Compares two times (a file's modification time, say) to the nanosecond: below 0 when a is
+// earlier than b, 0 when they are the same, above 0 when a is later.
+inline int compare_times(const struct timespec &a, const struct timespec &b)
+{
+    if (a.tv_sec != b.tv_sec)
+        return a.tv_sec < b.tv_sec ? -1 : 1;
+    return a.tv_nsec < b.tv_nsec ? -1 : a.tv_nsec > b.tv_nsec ? 1 : 0;
+}
+
 // Writes all size bytes of text to the descriptor fd, going on after an interruption or a
 // short write. Returns false on a write error. Safe in a signal handler.
 bool write_all(int fd, const char *text, size_t size);
+
+// Replaces *data with the rest of the file fd, read to its end, going on after an
+// interruption; expected is the size the caller expects (a file of that size is read without
+// a last read to see its end). Returns false on a read error.
+bool read_all(int fd, size_t expected, std::string *data);
 
 // Returns the formatted text, whatever its length.
 [[gnu::format(printf, 1, 2)]] std::string strprintf(const char *fmt, ...);

@@ -64,6 +64,7 @@ struct RunSpec {
     std::string stdout_path;      // where standard output goes, if not to a captured file
     bool close_output = false;    // start with standard output and error closed
     unsigned time_limit = 120;    // seconds before SIGALRM ends a run that hangs
+    std::vector<std::string> env; // NAME=value, added to the program's environment
 };
 
 inline std::string read_file(const std::string &path)
@@ -184,6 +185,8 @@ inline bool file_modes_obeyed(const std::string &dir)
     for (int sig : {SIGXFSZ, SIGINT, SIGTERM, SIGHUP})
         signal(sig, SIG_DFL);
     alarm(job.time_limit);
+    for (const std::string &setting : job.env)
+        putenv(const_cast<char *>(setting.c_str())); // lives until the exec
     if (job.obey_file_modes)
         drop_file_override();
     std::vector<char *> argv;

@@ -22,31 +22,39 @@ std::string written(int fd)
     return text;
 }
 
+// Gathers in this (child) process, since gathering replaces stderr for the rest of it, with
+// standard error on a file, not a terminal, so gathering starts; runs the steps of the story
+// up to last and exits 0 when what reached standard error by then is what it should be.
+[[noreturn]] void gather_until(int last)
+{
+    char path[] = "/tmp/gather-test-XXXXXX";
+    int fd = mkstemp(path);
+    unlink(path);
+    dup2(fd, STDERR_FILENO);
+    const std::string a = "Executing include (a)\n", b = "unknown include (b)\n",
+                      c = "Executing include (c)\n", d = "Executing include (d)\n";
+    bool gathering = gather_stderr();
+    gather_text(a.c_str());
+    if (last == 1)
+        std::exit(gathering && written(fd).empty() ? 0 : 1);
+    std::fprintf(stderr, "unknown include (%s)\n", "b");
+    gather_text(c.c_str());
+    gather_text(d.c_str());
+    if (last == 2)
+        std::exit(written(fd) == a + b ? 0 : 1);
+    flush_gathered();
+    std::exit(written(fd) == a + b + c + d ? 0 : 1);
+}
+
 } // namespace
 
-// Run in a child, since gathering replaces stderr for the rest of the process. Standard error
-// goes to a file, not a terminal, so gathering starts.
 TEST(GatheredText, WaitsUntilAnythingElseReachesStandardErrorAndKeepsItsOrder)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    auto run = [] {
-        char path[] = "/tmp/gather-test-XXXXXX";
-        int fd = mkstemp(path);
-        unlink(path);
-        dup2(fd, STDERR_FILENO);
-        bool ok = gather_stderr();
-        gather_text("Executing include (a)\n");
-        ok = ok && written(fd).empty();
-        std::fprintf(stderr, "unknown include (%s)\n", "b");
-        gather_text("Executing include (c)\n");
-        gather_text("Executing include (d)\n");
-        ok = ok && written(fd) == "Executing include (a)\nunknown include (b)\n";
-        flush_gathered();
-        std::string all = written(fd);
-        std::exit(ok && all == "Executing include (a)\nunknown include (b)\nExecuting include "
-                               "(c)\nExecuting include (d)\n"
-                      ? 0
-                      : 1);
-    };
-    EXPECT_EXIT(run(), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(gather_until(1), testing::ExitedWithCode(0), "")
+        << "gathering did not start, or a gathered text was written at once";
+    EXPECT_EXIT(gather_until(2), testing::ExitedWithCode(0), "")
+        << "a message did not bring the texts gathered before it, or brought those after it";
+    EXPECT_EXIT(gather_until(3), testing::ExitedWithCode(0), "")
+        << "flush_gathered did not write the texts left, in their order";
 }

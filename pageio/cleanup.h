@@ -1,20 +1,17 @@
 // Leaving nothing behind: the one file a build may have to remove if the run ends under it
 // (the hidden name of a page being put in place), and the signal set-up that removes it.
-// The watch mode removes the set-up while it watches and installs it again afterwards.
-#ifndef SIGNALS_H
-#define SIGNALS_H
+// (The watch mode blocks these signals and takes them through a descriptor instead: it stops
+// between pages.)
+#ifndef CLEANUP_H
+#define CLEANUP_H
 
 // Names the file to remove if the run is interrupted or runs out of memory now; nullptr for
 // none. Borrows path: it must stay valid until the next call.
 void set_cleanup_file(const char *path);
 
-// SIGINT, SIGTERM and SIGHUP (those not ignored at start) remove the cleanup file, then end
-// the program by that signal; running out of memory removes it too; SIGXFSZ is ignored, so a
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE (those not ignored at start) remove the cleanup file, then
+// end the program by that signal; running out of memory removes it too; SIGXFSZ is ignored, so a
 // write past the file size limit fails and is reported like any other write error.
 void install_signal_cleanup();
-
-// Gives SIGINT, SIGTERM and SIGHUP their default action again where install_signal_cleanup
-// set them (SIGXFSZ stays ignored).
-void remove_signal_cleanup();
 
 #endif

@@ -188,23 +188,6 @@ TEST(PageBuild, NewPageGetsUmaskBitsAndOldPageKeepsItsBits)
     }
 }
 
-TEST(PageBuild, ReadFailureKeepsTheEarlierPage)
-{
-    // Reading a process's own memory file from its start fails with an I/O error.
-    Sandbox box;
-    make_site(box);
-    std::filesystem::create_symlink("/proc/self/mem", box.site + "/in/bad.html");
-    write_file(box.site + "/in/good.html", some_page);
-    write_file(box.site + "/out/bad.html", "earlier page\n");
-    RunResult r = run_tovrel(box, {"bad", "good"});
-    EXPECT_EQ(r.err, "tovrel: Can't read input file (in/bad.html)!\n");
-    EXPECT_EQ(r.out, "tovrel: Terminating\n");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(read_file(box.site + "/out/bad.html"), "earlier page\n");
-    EXPECT_EQ(read_file(box.site + "/out/good.html"), framed_page("T", "", "body\n"));
-    EXPECT_EQ(dir_names(box.site + "/out"), (std::vector<std::string>{"bad.html", "good.html"}));
-}
-
 TEST(PageBuild, LinkedOutputPageIsReplacedNeverWrittenThrough)
 {
     // Links to the page's own source, to another page's source, to a published copy and to

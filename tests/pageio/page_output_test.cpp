@@ -173,3 +173,31 @@ TEST(PageOutput, InterruptedBatchLeavesOnlyWholePages)
         }
     }
 }
+
+TEST(PageOutput, SignalAtTheLinkOfAHiddenNameLeavesNothingBehind)
+{
+    // A page that replaces another is linked to a hidden name, then renamed over it. A signal
+    // just before that link, or just after it, ends the run with the earlier page in place
+    // and no hidden file: the name is registered for removal before the link is made.
+    for (const char *when : {"before", "after"}) {
+        Sandbox box;
+        make_site(box);
+        write_file(box.site + "/in/p.html", "T\n\nbody\n");
+        write_file(box.site + "/out/p.html", "earlier page\n");
+        const std::string mark = box.root + "/linking";
+        RunSpec job;
+        job.args = {"p"};
+        job.env = {"LD_PRELOAD=" SLOW_LINK_SHIM, "TOVREL_SHIM_MARK=" + mark,
+                   std::string("TOVREL_SHIM_DELAY=") + when,
+                   "ASAN_OPTIONS=verify_asan_link_order=0"};
+        pid_t pid = start_tovrel(box, job);
+        for (int i = 0; i < 500 && access(mark.c_str(), F_OK) != 0; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_EQ(access(mark.c_str(), F_OK), 0) << when << ": the page was never linked";
+        kill(pid, SIGTERM);
+        RunResult r = wait_tovrel(box, pid);
+        EXPECT_EQ(r.status, 128 + SIGTERM) << when;
+        EXPECT_EQ(dir_names(box.site + "/out"), std::vector<std::string>{"p.html"}) << when;
+        EXPECT_EQ(read_file(box.site + "/out/p.html"), "earlier page\n") << when;
+    }
+}

@@ -1,9 +1,6 @@
-// The driver's settings and the build of one page: paths, the frame around the page's own
-// text, and the directory check every build runs first.
-#include "driver/tovrel.h"
+#include "driver/page_build.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -12,72 +9,17 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "driver/page_input.h"
-#include "driver/page_output.h"
-#include "driver/page_writer.h"
-#include "driver/tovrel_internal.h"
+#include "driver/page_names.h"
+#include "driver/settings.h"
 #include "engine/bld_html.h"
+#include "pageio/page_input.h"
+#include "pageio/page_output.h"
 #include "support/gather.h"
 #include "support/read_line.h"
 
-std::string Prog;
-int debugsw = 0;
-int verbose = 0;
-std::string indir = "in";
-std::string outdir = "out";
-std::string subdir;
-std::string sitename;
-
 namespace {
-int failures = 0;               // reported by report_driver_failure
 bool gathered_by_batch = false; // a batch writes the gathered announcements, not each page
 } // namespace
-
-void report_driver_failure(const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    std::vfprintf(stderr, fmt, ap);
-    va_end(ap);
-    failures++;
-}
-
-void count_driver_failure()
-{
-    failures++;
-}
-
-int run_status()
-{
-    return failures_reported() > 0 ? 2 : 0;
-}
-
-int failures_reported()
-{
-    return failures + inc_failures();
-}
-
-int flush_standard_output(int status)
-{
-    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0)
-        return status;
-    std::fprintf(stderr, "%s: Can't write standard output\n", Prog.c_str());
-    return 2;
-}
-
-std::string with_subdir(const std::string &dir)
-{
-    return subdir.empty() ? dir : dir + "/" + subdir;
-}
-
-std::string page_path(const std::string &dir, const char *name)
-{
-    std::string path = with_subdir(dir);
-    path += '/';
-    path += name;
-    path += ".html";
-    return path;
-}
 
 namespace {
 
@@ -129,7 +71,7 @@ template <typename Page> void copy_header_lines(FILE *outf, Page *page)
 {
     std::string_view line;
     while (next_line(page, &line)) {
-        if (line.empty() || line[0] == '\n' || line[0] == '\r' || line[0] == '\0')
+        if (ends_header_lines(line))
             return;
         std::fwrite(line.data(), 1, line.size(), outf);
     }
@@ -181,7 +123,14 @@ void build_opened_page(PageInput *in, const std::string &name)
 {
     int failures_before = failures_reported();
     PageOutput out;
-    if (!open_page_output(in->st, in->path, page_path(outdir, name.c_str()), &out))
+    std::string outpath = page_path(outdir, name.c_str());
+    PageOpen opened = open_page_output(in->st, outpath, &out);
+    if (opened == PAGE_OPEN_IS_INPUT)
+        report_driver_failure("%s: Input and output are the same file (%s)!\n", Prog.c_str(),
+                              in->path.c_str());
+    else if (opened == PAGE_OPEN_FAILED)
+        report_driver_failure("%s: Can't open output file (%s)!\n", Prog.c_str(), outpath.c_str());
+    if (opened != PAGE_OPENED)
         return;
     PageResult result = !load_page_input(in) ? PAGE_UNREADABLE
                         : in->data.empty()   ? write_page(out.fp, in->fp, name.c_str())
@@ -190,7 +139,9 @@ void build_opened_page(PageInput *in, const std::string &name)
         result = PAGE_UNREADABLE;
     // An empty page file is a failure, but an empty page is made where none stood.
     if (result == PAGE_WRITTEN || (result == PAGE_EMPTY && !out.replaces)) {
-        finish_page_output(&out, failures_reported() == failures_before);
+        if (!finish_page_output(&out, failures_reported() == failures_before))
+            report_driver_failure("%s: Can't write output file (%s)!\n", Prog.c_str(),
+                                  outpath.c_str());
         return;
     }
     if (result == PAGE_CR_ONLY)
@@ -215,6 +166,11 @@ struct GatheredFlush {
 
 } // namespace
 
+bool ends_header_lines(std::string_view line)
+{
+    return line.empty() || line[0] == '\n' || line[0] == '\r' || line[0] == '\0';
+}
+
 PageResult write_page(FILE *outf, FILE *inf, const char *name)
 {
     StreamPage page{inf, {}};
@@ -229,17 +185,10 @@ void tovrel(const char *fname)
         std::printf("Building page %s ...\n", fname);
     if (check_dir() != 0)
         return;
-    std::string name(fname);
-    name.resize(std::min(name.find(".html"), name.size()));
+    std::string name = page_of_name(fname);
     PageInput in;
     in.path = page_path(indir, name.c_str());
-    bool opened = open_page_input(&in);
-    // A page file that leads to the page the writer is putting in place is read once it is.
-    if (wait_for_page_file(opened ? &in.st : nullptr)) {
-        close_page_input(&in);
-        opened = open_page_input(&in);
-    }
-    if (!opened) {
+    if (!open_page_input(&in)) {
         report_driver_failure("%s: Can't open input file (%s)!\n", Prog.c_str(), in.path.c_str());
         return;
     }
@@ -256,22 +205,10 @@ BatchGathering::BatchGathering()
     bool known = fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0;
     bool null = known && S_ISCHR(out.st_mode) && out.st_rdev == makedev(1, 3);
     gathered_by_batch = known && (null || out.st_dev != err.st_dev || out.st_ino != err.st_ino);
-    if (gathered_by_batch)
-        start_page_writer();
 }
 
 BatchGathering::~BatchGathering()
 {
-    stop_page_writer();
     gathered_by_batch = false;
     flush_gathered();
-}
-
-int check_dir()
-{
-    if (indir != outdir)
-        return 0;
-    report_driver_failure("%s: Input & Output Directories must be different!\n(%s) and (%s)\n",
-                          Prog.c_str(), indir.c_str(), outdir.c_str());
-    return 1;
 }

@@ -1,4 +1,4 @@
-#include "driver/signals.h"
+#include "pageio/cleanup.h"
 
 #include <atomic>
 #include <csignal>
@@ -57,13 +57,4 @@ void install_signal_cleanup()
     }
     std::signal(SIGXFSZ, SIG_IGN);
     set_out_of_memory_hook(remove_cleanup_file);
-}
-
-void remove_signal_cleanup()
-{
-    for (int sig : ending_signals) {
-        struct sigaction old = {};
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == end_by_signal)
-            std::signal(sig, SIG_DFL);
-    }
 }

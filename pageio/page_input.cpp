@@ -1,4 +1,4 @@
-#include "driver/page_input.h"
+#include "pageio/page_input.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "support/util.h"
 
 namespace {
 
@@ -25,34 +27,11 @@ std::string spare_data;
 
 const char byte_order_mark[] = "\xEF\xBB\xBF";
 
-// Replaces *data with the rest of fd, expecting expected bytes. Returns false on a read error.
-bool read_all(int fd, size_t expected, std::string *data)
-{
-    data->resize(expected + 1); // one more, so the end shows in the first read
-    size_t have = 0;
-    for (;;) {
-        if (have == data->size())
-            data->resize(2 * have);
-        ssize_t n = read(fd, data->data() + have, data->size() - have);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n > 0)
-            have += static_cast<size_t>(n);
-        // A read that ends short exactly at the expected size has met the end (the status
-        // taken after it tells whether the file changed meanwhile): no read to see it again.
-        if (n <= 0 || (have == expected && have < data->size())) {
-            data->resize(have);
-            return n >= 0;
-        }
-    }
-}
-
 // True when the file described by now is, as far as its status shows, the one described by
 // then: same size and same modification time.
 bool same_version(const struct stat &then, const struct stat &now)
 {
-    return then.st_size == now.st_size && then.st_mtim.tv_sec == now.st_mtim.tv_sec &&
-           then.st_mtim.tv_nsec == now.st_mtim.tv_nsec;
+    return then.st_size == now.st_size && compare_times(then.st_mtim, now.st_mtim) == 0;
 }
 
 // Reads the whole page into in->data, again while it changes under the reading. Returns false

@@ -1,4 +1,4 @@
-#include "driver/page_output.h"
+#include "pageio/page_output.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,10 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "driver/page_writer.h"
-#include "driver/signals.h"
-#include "driver/tovrel.h"
-#include "driver/tovrel_internal.h"
+#include "pageio/cleanup.h"
 #include "support/util.h"
 
 namespace {
@@ -131,37 +128,43 @@ void discard_temp(PageOutput *out)
     out->temp.clear();
 }
 
-// Creates the file the page is written to, with no more permission than mode allows: a file
-// without a name in the page's directory (one the page writer made ahead, with a new page's
-// bits: *pooled is then set), else a new hidden file beside the page (then
-// named in out->temp and registered for removal). Returns its descriptor, or -1.
-int create_page_file(PageOutput *out, mode_t mode, bool *pooled)
+// Gives a new file a hidden name beside out->path: make (an exclusive open, or a link) is
+// tried with fresh names until one is free. Each name is registered for removal before make
+// runs, so a signal during or just after it leaves nothing behind, and unregistered again
+// when it is taken. Returns make's result for the name that worked, kept in out->temp (and
+// still registered), or -1 with out->temp empty.
+template <typename Make> int make_hidden_file(PageOutput *out, Make make)
 {
-    *pooled = false;
-    if (can_name_unnamed_files()) {
-        static std::string dir; // its memory serves every page
-        dir.assign(out->path, 0, dir_length(out->path));
-        const char *at = dir.empty() ? "." : dir.c_str();
-        int fd = take_made_page_file(at);
-        *pooled = fd >= 0;
-        if (fd < 0)
-            fd = open(at, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 0777);
-        if (fd >= 0)
-            return fd;
-    }
-    settle_page_writer(); // its hidden names and this one share the clean-up on a signal
     for (int tries = 0; tries < 1000; tries++) {
         next_hidden_name(&out->temp, out->path);
-        int fd = open(out->temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
-        if (fd >= 0) {
-            set_cleanup_file(out->temp.c_str());
-            return fd;
-        }
+        set_cleanup_file(out->temp.c_str());
+        int result = make(out->temp.c_str());
+        if (result >= 0)
+            return result;
+        set_cleanup_file(nullptr);
         if (errno != EEXIST)
             break;
     }
     out->temp.clear();
     return -1;
+}
+
+// Creates the file the page is written to, with no more permission than mode allows: a file
+// without a name in the page's directory, else a new hidden file beside the page (then named in
+// out->temp and registered for removal). Returns its descriptor, or -1.
+int create_page_file(PageOutput *out, mode_t mode)
+{
+    if (can_name_unnamed_files()) {
+        static std::string dir; // its memory serves every page
+        dir.assign(out->path, 0, dir_length(out->path));
+        int fd =
+            open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode & 0777);
+        if (fd >= 0)
+            return fd;
+    }
+    return make_hidden_file(out, [mode](const char *name) {
+        return open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
+    });
 }
 
 // The group a file created in the directory of path gets: the directory's own where it has the
@@ -200,17 +203,14 @@ void keep_owner(int fd, const std::string &path, const struct stat &old)
 bool create_page_output(PageOutput *out, mode_t mode, const struct stat *old)
 {
     out->fp = held_stream();
-    bool made_before;
-    out->fd = out->fp != nullptr ? create_page_file(out, mode, &made_before) : -1;
+    out->fd = out->fp != nullptr ? create_page_file(out, mode) : -1;
     if (out->fd < 0)
         return false;
     if (old != nullptr)
         keep_owner(out->fd, out->path, *old);
     // The umask may have taken bits that mode asks for, and a change of owner the set-id
-    // bits; only then is a chmod needed. A file the writer made has a new page's bits.
-    bool chmod =
-        made_before ? (mode & 07777) != new_page_mode : (mode & (creation_mask | 07000)) != 0;
-    if (chmod && fchmod(out->fd, mode) != 0) {
+    // bits; only then is a chmod needed.
+    if ((mode & (creation_mask | 07000)) != 0 && fchmod(out->fd, mode) != 0) {
         close(out->fd);
         out->fd = -1;
         discard_temp(out);
@@ -247,33 +247,9 @@ bool name_page_file(PageOutput *out, int fd)
         if (errno != EEXIST)
             return false;
     }
-    for (int tries = 0;; tries++) {
-        next_hidden_name(&out->temp, out->path);
-        if (link_unnamed(fd, out->temp.c_str()) == 0)
-            break;
-        if (errno != EEXIST || tries == 1000) {
-            out->temp.clear();
-            return false;
-        }
-    }
-    set_cleanup_file(out->temp.c_str());
+    if (make_hidden_file(out, [fd](const char *name) { return link_unnamed(fd, name); }) < 0)
+        return false;
     return std::rename(out->temp.c_str(), out->path.c_str()) == 0;
-}
-
-// Reads the size bytes of the open file fd into *data; false when they cannot all be read.
-bool read_exactly(int fd, size_t size, std::string *data)
-{
-    data->resize(size);
-    size_t have = 0;
-    while (have < size) {
-        ssize_t n = read(fd, data->data() + have, size - have);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        have += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // True when bytes are byte for byte the page in place, which was then given the time of now
@@ -288,11 +264,11 @@ bool touch_if_unchanged(const PageOutput &out, const std::string &bytes)
     int fd = open(out.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    thread_local std::string existing; // kept for the next page
+    static std::string existing; // kept for the next page
     struct stat now;
     bool same = fstat(fd, &now) == 0 && now.st_dev == old.st_dev && now.st_ino == old.st_ino &&
                 now.st_nlink == 1 && now.st_size == old.st_size &&
-                read_exactly(fd, bytes.size(), &existing) && existing == bytes;
+                read_all(fd, bytes.size(), &existing) && existing == bytes;
     static const struct timespec modified_now[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
     same = same && futimens(fd, modified_now) == 0;
     close(fd);
@@ -310,36 +286,45 @@ void drop_page_file(PageOutput *out)
     discard_temp(out);
 }
 
-} // namespace
-
-void reuse_page_bytes(std::string *bytes)
+// Puts the page held (or spilled into out->fd) in place, or keeps the unchanged old one when
+// may_keep. Returns false on any failure; the page's new file is then dropped by the caller.
+bool put_page_in_place(PageOutput *out, bool may_keep)
 {
-    // A large page's memory is not kept.
-    if (held.bytes.capacity() == 0 && bytes->capacity() <= (1u << 20)) {
-        bytes->clear();
-        held.bytes.swap(*bytes);
+    if (!held.spilled && may_keep && touch_if_unchanged(*out, held.bytes))
+        return true;
+    if (!held.spilled && !write_all(out->fd, held.bytes.data(), held.bytes.size()))
+        return false;
+    bool named = out->temp.empty() ? name_page_file(out, out->fd)
+                                   : std::rename(out->temp.c_str(), out->path.c_str()) == 0;
+    if (named) {
+        set_cleanup_file(nullptr);
+        out->temp.clear(); // renamed: the name is the page's now
     }
+    return named;
 }
 
-bool open_page_output(const struct stat &in_st, const std::string &inpath,
-                      const std::string &outpath, PageOutput *out)
+} // namespace
+
+PageOpen open_page_output(const struct stat &in_st, const std::string &outpath, PageOutput *out)
 {
     out->path = outpath;
+    out->error = 0;
+    errno = 0;
     out->replaces = lstat(outpath.c_str(), &out->old) == 0;
     bool page = out->replaces && S_ISREG(out->old.st_mode);
-    if (page && in_st.st_dev == out->old.st_dev && in_st.st_ino == out->old.st_ino) {
-        report_driver_failure("%s: Input and output are the same file (%s)!\n", Prog.c_str(),
-                              inpath.c_str());
-        return false;
-    }
+    if (page && in_st.st_dev == out->old.st_dev && in_st.st_ino == out->old.st_ino)
+        return PAGE_OPEN_IS_INPUT;
     // A link is replaced like a missing page; anything else but a page is left alone.
-    bool usable = page || !out->replaces || S_ISLNK(out->old.st_mode);
-    if (!usable || !create_page_output(out, page ? (out->old.st_mode & 07777) : new_page_mode,
-                                       page ? &out->old : nullptr)) {
-        report_driver_failure("%s: Can't open output file (%s)!\n", Prog.c_str(), outpath.c_str());
-        return false;
+    if (out->replaces && !page && !S_ISLNK(out->old.st_mode)) {
+        out->error = EEXIST;
+        return PAGE_OPEN_FAILED;
     }
-    return true;
+    if (!create_page_output(out, page ? (out->old.st_mode & 07777) : new_page_mode,
+                            page ? &out->old : nullptr)) {
+        out->error = errno != 0 ? errno : EIO;
+        return PAGE_OPEN_FAILED;
+    }
+    return PAGE_OPENED;
 }
 
 void abandon_page_output(PageOutput *out)
@@ -349,41 +334,13 @@ void abandon_page_output(PageOutput *out)
     end_held();
 }
 
-void finish_page_output(PageOutput *out, bool may_keep)
+bool finish_page_output(PageOutput *out, bool may_keep)
 {
-    if (std::fflush(out->fp) != 0 || std::ferror(out->fp) != 0) {
-        report_driver_failure("%s: Can't write output file (%s)!\n", Prog.c_str(),
-                              out->path.c_str());
-        drop_page_file(out);
-        end_held();
-        return;
-    }
-    FinishedPage page{std::move(*out), {}, held.spilled, may_keep};
-    page.bytes.swap(held.bytes);
-    end_held();
-    if (hand_to_page_writer(&page))
-        return;
-    if (!complete_page(&page))
-        report_driver_failure("%s: Can't write output file (%s)!\n", Prog.c_str(),
-                              page.out.path.c_str());
-    reuse_page_bytes(&page.bytes);
-}
-
-bool complete_page(FinishedPage *page)
-{
-    PageOutput *out = &page->out;
-    if (!page->spilled && page->may_keep && touch_if_unchanged(*out, page->bytes)) {
-        drop_page_file(out);
-        return true;
-    }
-    bool ok = page->spilled || write_all(out->fd, page->bytes.data(), page->bytes.size());
-    if (ok)
-        ok = out->temp.empty() ? name_page_file(out, out->fd)
-                               : std::rename(out->temp.c_str(), out->path.c_str()) == 0;
-    if (ok) {
-        set_cleanup_file(nullptr);
-        out->temp.clear(); // renamed: the name is the page's now
-    }
+    errno = 0;
+    bool done =
+        std::fflush(out->fp) == 0 && std::ferror(out->fp) == 0 && put_page_in_place(out, may_keep);
+    out->error = done ? 0 : errno != 0 ? errno : EIO;
     drop_page_file(out);
-    return ok;
+    end_held();
+    return done;
 }
