@@ -93,6 +93,9 @@ void check_page(FILE *sink, const char *name)
                      "the page file's lines end in CR alone: it reads as a title only");
         else if (result == PAGE_UNREADABLE)
             diag_inc(DIAG_ERROR, in.path.c_str(), 0, "can't read the page file");
+        else if (result == PAGE_TOO_LARGE)
+            diag_inc(DIAG_ERROR, in.path.c_str(), 1,
+                     "the page's output grows past its bound: its build stops and fails");
     }
     close_page_input(&in);
 }
