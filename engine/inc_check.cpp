@@ -263,6 +263,12 @@ void check_fault(IncFault fault, const char *subject)
 {
     switch (fault) {
     case FAULT_UNKNOWN: {
+        if (check.frames.empty() && check.here.line == 1) { // the build's own, on every page
+            diag_at(DIAG_ERROR, {library_path(), 0},
+                    "the library defines no macro '%s', which the build includes on every page",
+                    clip_text(subject).c_str());
+            break;
+        }
         diag_at(DIAG_ERROR, check.here, "unknown include '%s': the library defines no such macro%s",
                 clip_text(subject).c_str(), suggestion(subject, macro_names()).c_str());
         note_include_chain();
@@ -321,6 +327,15 @@ void check_include_fields(const char *name, int nargs)
 void check_arguments(const char *name, int nargs, int written, int written_line)
 {
     int given = std::max(nargs - 1, 0);
+    if (check.frames.empty() && check.here.line == 1 && written_line > 0) {
+        // An include the build makes itself (a page's first line is its title): the same on
+        // every page, so said once, at the library line.
+        diag_at(DIAG_WARNING, {library_path(), written_line},
+                "the build includes '%s' with %d argument%s, but the macro writes $[%d]: it is "
+                "always written empty",
+                clip_text(name).c_str(), given, given == 1 ? "" : "s", written);
+        return;
+    }
     diag_at(DIAG_WARNING, check.here,
             "include '%s' gives %d argument%s, but the macro writes $[%d]: it is written empty",
             clip_text(name).c_str(), given, given == 1 ? "" : "s", written);

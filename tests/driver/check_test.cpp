@@ -197,6 +197,22 @@ TEST(CheckMode, LinksOfALibraryLineAreGrouped)
     EXPECT_EQ(r.status, 0);
 }
 
+TEST(CheckMode, TheBuildsOwnIncludesAreFaultsOfTheLibrary)
+{
+    // Every page meets them alike: said once, at the library, however many pages there are.
+    Sandbox box;
+    write_file(box.site + "/include/include.txt",
+               ">PageStart\n<title>$[1] $[2]</title>\n>\n>PageEnd\n>\n>SubMenuStart\n>\n"
+               ">SubMenuItem\n>\n>SubMenuEnd\n>\n");
+    RunResult r = check_site(box, {"-", {{"a.html", "A\n\nx\n"}, {"b.html", "B\n\ny\n"}}});
+    EXPECT_EQ(r.err, "include/include.txt:2: warning: the build includes 'PageStart' with 1 "
+                     "argument, but the macro writes $[2]: it is always written empty\n"
+                     "include/include.txt: error: the library defines no macro 'PageHdr', which "
+                     "the build includes on every page\n");
+    EXPECT_EQ(r.out, "2 pages checked: 1 errors, 1 warnings\n" + std::string(terminating));
+    EXPECT_EQ(r.status, 2);
+}
+
 TEST(CheckMode, DirectoriesABuildCannotUse)
 {
     Sandbox box;
