@@ -146,12 +146,12 @@ void report_runaway(IncFault fault, const char *subject)
         diag_at(DIAG_NOTE, check.here, "the limit is met here, in '%s'", top.c_str());
 }
 
-// True when a and b differ by at most two edits (insert, delete or replace a byte), the case
-// of 'A' to 'Z' ignored.
-bool within_two_edits(std::string_view a, std::string_view b)
+// The number of edits (insert, delete or replace a byte) that turn a into b, the case of 'A'
+// to 'Z' ignored; 3 for any number above two.
+size_t edits_up_to_two(std::string_view a, std::string_view b)
 {
     if (a.size() > b.size() + 2 || b.size() > a.size() + 2)
-        return false;
+        return 3;
     std::vector<size_t> row(b.size() + 1), next(b.size() + 1);
     for (size_t j = 0; j <= b.size(); j++)
         row[j] = j;
@@ -164,19 +164,26 @@ bool within_two_edits(std::string_view a, std::string_view b)
             best = std::min(best, next[j]);
         }
         if (best > 2) // every way on is already longer
-            return false;
+            return 3;
         row.swap(next);
     }
-    return row[b.size()] <= 2;
+    return std::min<size_t>(row[b.size()], 3);
 }
 
-// "; did you mean 'X'?" for the first of names within two edits of name, else "".
+// "; did you mean 'X'?" for the name of names nearest to name (the first in byte order of
+// the nearest) when it is at most two edits away, else "".
 template <typename Names> std::string suggestion(std::string_view name, const Names &names)
 {
-    for (const std::string &candidate : names)
-        if (within_two_edits(name, candidate))
-            return "; did you mean '" + clip_text(candidate) + "'?";
-    return "";
+    const std::string *best = nullptr;
+    size_t best_edits = 3;
+    for (const std::string &candidate : names) {
+        size_t edits = edits_up_to_two(name, candidate);
+        if (edits < best_edits || (edits == best_edits && best && candidate < *best)) {
+            best = &candidate;
+            best_edits = edits;
+        }
+    }
+    return best ? "; did you mean '" + clip_text(*best) + "'?" : "";
 }
 
 // The names of the macros as the library spells them, in the order of the index.
