@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -98,15 +99,71 @@ bool stop_requested(Watch *w)
 
 namespace {
 
-// Builds page from a fresh variable state, as `tovrel page` run alone would.
+// Loads the library afresh when fresh (the loader's messages give way to the located
+// diagnostics of its check), and checks it: its diagnostics are written and kept.
+void load_library(Watch *w, bool fresh)
+{
+    if (fresh) {
+        DiagCapture dropped;
+        dropped.echo = ECHO_NONE;
+        begin_diag_capture(&dropped);
+        reset_inc();
+        bld_inc(library_path);
+        end_diag_capture();
+    }
+    w->lib_diags = DiagCapture();
+    begin_check_inc(nullptr);
+    begin_diag_capture(&w->lib_diags);
+    check_library_inc();
+    end_diag_capture();
+    int errors, warnings;
+    end_check_inc(&errors, &warnings);
+}
+
+// Builds page from a fresh variable state, as `tovrel page` run alone would, with the
+// diagnostics a check of it gives.
 void build_page(Watch *w, const std::string &page)
 {
     WatchClock::time_point start = WatchClock::now();
     w->seen[page] = file_sig(page_file(page));
     reset_vars_inc();
-    tovrel(page.c_str());
-    say(strprintf("rebuilt %s (%.1f ms)", page.c_str(), ms_since(start)));
+    bool listed;
+    std::vector<std::string> pages = list_pages(w->page_dir, &listed);
+    DiagCapture lib, diags;
+    lib.echo = ECHO_NONE;
+    checked_build(page, pages, &lib, &diags);
+    say(strprintf("rebuilt %s (%.1f ms)", page.c_str(), ms_since(start)) +
+        diag_counts(diags.errors, diags.warnings));
     tell_browsers(w, {url_path(page)});
+}
+
+// The pages of one batch build: each error written once (the same text at the same place is
+// not said again), the warnings only counted, the library's among them.
+struct BatchDiags {
+    std::set<std::string> said;
+    int errors;
+    int warnings;
+};
+
+void build_in_batch(Watch *w, const std::string &page, const std::vector<std::string> &pages,
+                    BatchDiags *batch)
+{
+    w->seen[page] = file_sig(page_file(page));
+    DiagCapture lib, diags;
+    lib.echo = ECHO_NONE;
+    diags.echo = ECHO_ERRORS;
+    diags.said = &batch->said;
+    checked_build(page, pages, &lib, &diags);
+    batch->errors += diags.errors;
+    batch->warnings += diags.warnings;
+    step_progress();
+}
+
+// "all 3 pages" or, for a batch cut short, "2 of 3 pages".
+std::string pages_done(size_t built, size_t total)
+{
+    return built == total ? strprintf("all %zu pages", total)
+                          : strprintf("%zu of %zu pages", built, total);
 }
 
 } // namespace
@@ -117,21 +174,18 @@ void build_all(Watch *w)
     w->lib_seen = file_sig(library_path);
     w->lib_changed = false;
     w->pages.clear();
-    reset_inc();
-    bld_inc(library_path);
+    load_library(w, true);
     bool listed;
     std::vector<std::string> pages = list_batch_pages(&listed);
-    int built = 0;
-    for (const std::string &page : pages) {
-        if (stop_requested(w))
-            break;
-        w->seen[page] = file_sig(page_file(page));
-        tovrel(page.c_str());
-        built++;
-        step_progress();
-    }
+    BatchDiags batch = {{}, w->lib_diags.errors, w->lib_diags.warnings};
+    size_t built = 0;
+    // A library saved again meanwhile ends this build: the loop starts over with it.
+    while (built < pages.size() && !stop_requested(w) && !library_changed(w))
+        build_in_batch(w, pages[built++], pages, &batch);
     end_progress();
-    say(strprintf("rebuilt all %d pages (%.1f ms)", built, ms_since(start)));
+    say(strprintf("rebuilt %s (%.1f ms)", pages_done(built, pages.size()).c_str(),
+                  ms_since(start)) +
+        diag_counts(batch.errors, batch.warnings));
     tell_browsers(w, {"*"});
 }
 
@@ -155,26 +209,30 @@ void build_at_start(Watch *w)
 {
     WatchClock::time_point start = WatchClock::now();
     w->lib_seen = file_sig(library_path);
+    load_library(w, false);
     bool listed;
     std::vector<std::string> pages = list_batch_pages(&listed);
     bool all = library_newer(pages);
     reset_vars_inc();
+    BatchDiags batch = {{}, w->lib_diags.errors, w->lib_diags.warnings};
     int built = 0;
     for (const std::string &page : pages) {
         if (stop_requested(w))
             break;
-        w->seen[page] = file_sig(page_file(page));
         if (all || updated(page.c_str()) == 0) {
             if (!all)
                 reset_vars_inc();
-            tovrel(page.c_str());
+            build_in_batch(w, page, pages, &batch);
             built++;
+        } else {
+            w->seen[page] = file_sig(page_file(page));
+            step_progress();
         }
-        step_progress();
     }
     end_progress();
     if (built > 0)
-        say(strprintf("built %d of %zu pages (%.1f ms)", built, pages.size(), ms_since(start)));
+        say(strprintf("built %d of %zu pages (%.1f ms)", built, pages.size(), ms_since(start)) +
+            diag_counts(batch.errors, batch.warnings));
 }
 
 void page_settled(Watch *w, const std::string &page, bool own)

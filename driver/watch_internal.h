@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include "driver/watch_diags.h"
+
 struct PreviewServer;
 
 using WatchClock = std::chrono::steady_clock;
@@ -47,6 +49,7 @@ struct Watch {
     FileSig lib_seen;
     WatchClock::time_point next_poll;
     PreviewServer *server = nullptr; // borrowed; null without -p
+    DiagCapture lib_diags;           // the library's own, from its last check
 };
 
 FileSig file_sig(const std::string &path);
@@ -55,6 +58,10 @@ bool same_sig(const FileSig &a, const FileSig &b);
 std::string page_file(const std::string &page);
 // True once SIGINT, SIGTERM or SIGHUP has come.
 bool stop_requested(Watch *w);
+
+// Takes the events that came since the last look, without waiting, and looks at the
+// library. Returns true when the library has changed since it was loaded.
+bool library_changed(Watch *w);
 
 // Builds what -u would build, or every page as -a does when the library is newer than an
 // output page.

@@ -119,8 +119,11 @@ TEST(Watch, LibraryChangeRebuildsEveryPageAsAFreshBuildOfAll)
     write_file(box.site + "/shared.txt", changed);
     ASSERT_TRUE(w.wait_out("rebuilt all 3 pages (", 3));
     EXPECT_EQ(w.stop(SIGTERM), 0);
-    EXPECT_EQ(w.err(), "Macro pagehdr overridden by new version\n"
-                       "Macro pagehdr overridden by new version\n");
+    // The loader's unlocated message gives way to the library's located diagnostics.
+    const std::string twice = "include/include.txt:16: warning: macro 'pagehdr' is defined twice\n"
+                              "include/include.txt:5: note: 'pagehdr' is first defined here\n";
+    EXPECT_EQ(w.err(), twice + twice);
+    EXPECT_EQ(count_of(w.out(), " ms): 0 errors, 1 warning\n"), 2) << w.out();
 
     Sandbox fresh;
     make_watched_site(fresh, {"a", "b", "c"});
@@ -130,6 +133,34 @@ TEST(Watch, LibraryChangeRebuildsEveryPageAsAFreshBuildOfAll)
         EXPECT_EQ(read_file(box.site + page), read_file(fresh.site + page)) << page;
     EXPECT_EQ(read_file(box.site + "/out/c.html"),
               "<start c last=b>\n<new header c>\nbody c\n<end>\n");
+}
+
+TEST(Watch, RebuildsSayTheLocatedDiagnosticsOfACheckAndCountThem)
+{
+    Sandbox box;
+    Watcher w;
+    ASSERT_TRUE(watch_new_site(&w, box, {"a", "b", "c"}));
+    write_file(box.site + "/in/b.html", "B\n\nbody\n>Nope|x\n<a href=\"gone.html\">\n");
+    ASSERT_TRUE(w.wait_out("rebuilt b ("));
+    write_file(box.site + "/in/b.html", "B\n\nmended\n");
+    ASSERT_TRUE(w.wait_out("rebuilt b (", 2));
+    EXPECT_EQ(w.err(), "in/b.html:4: error: unknown include 'Nope': the library defines no such "
+                       "macro\n"
+                       "in/b.html:5: warning: link 'gone.html' leads to no page of the input "
+                       "directory and no file of the output directory\n");
+    EXPECT_EQ(count_of(w.out(), " ms): 1 error, 1 warning\n"), 1) << w.out();
+    EXPECT_EQ(count_of(w.out(), " ms)\n"), 2) << "start and clean rebuild, no count: " << w.out();
+
+    // A library fault every page meets is said once, and counted for each page.
+    std::string broken = library;
+    broken.replace(broken.find("<end>"), 5, ">Nope|x");
+    save_by_rename(box.site + "/include/include.txt", broken);
+    ASSERT_TRUE(w.wait_out("rebuilt all 3 pages ("));
+    EXPECT_EQ(w.stop(SIGTERM), 0);
+    EXPECT_EQ(count_of(w.err(), "include/include.txt:8: error: unknown include 'Nope'"), 1)
+        << w.err();
+    EXPECT_EQ(count_of(w.out(), " ms): 3 errors, 0 warnings\n"), 1) << w.out();
+    EXPECT_EQ(count_of(w.err(), "unknown include (Nope)"), 0);
 }
 
 TEST(Watch, NewPageIsBuiltAndAVanishedPageKeepsItsOutput)
