@@ -75,7 +75,7 @@ FileSig file_sig(const std::string &path)
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
         return sig;
-    sig = {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    sig = {true, S_ISREG(st.st_mode), st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
     return sig;
 }
 
@@ -240,8 +240,12 @@ void page_settled(Watch *w, const std::string &page, bool own)
     FileSig now = file_sig(page_file(page));
     FileSig &before = w->seen[page];
     if (!now.exists) {
-        if (before.exists)
-            say(strprintf("%s: page file gone, %s kept", page.c_str(), output_file(page).c_str()));
+        // Only a page file's going is news; its output page, if any, stays.
+        std::string out = output_file(page);
+        if (before.regular && access(out.c_str(), F_OK) == 0)
+            say(strprintf("%s: page file gone, %s kept", page.c_str(), out.c_str()));
+        else if (before.regular)
+            say(strprintf("%s: page file gone", page.c_str()));
         before = now;
         return;
     }

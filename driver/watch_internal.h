@@ -21,6 +21,7 @@ using WatchClock = std::chrono::steady_clock;
 // A file as last seen; any difference means it changed.
 struct FileSig {
     bool exists = false;
+    bool regular = false; // a plain file (a page file), not a directory or the like
     dev_t dev = 0;
     ino_t ino = 0;
     off_t size = 0;

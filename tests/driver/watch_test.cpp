@@ -163,6 +163,54 @@ TEST(Watch, RebuildsSayTheLocatedDiagnosticsOfACheckAndCountThem)
     EXPECT_EQ(count_of(w.err(), "unknown include (Nope)"), 0);
 }
 
+namespace {
+
+// A library whose pages each run into the bound of a page's output, in a fraction of a second.
+std::string runaway_library()
+{
+    std::string lib = library;
+    lib += ">L0\n";
+    for (int i = 0; i < 8; i++)
+        lib += std::string(1000, 'x') + "\n";
+    lib += ">\n";
+    for (int i = 1; i < 30; i++)
+        lib += ">L" + std::to_string(i) + "\n>L" + std::to_string(i - 1) + "\n>L" +
+               std::to_string(i - 1) + "\n>\n";
+    return lib;
+}
+
+} // namespace
+
+TEST(Watch, ALibrarySavedDuringAFullRebuildStartsItOverAndAStopSaysWhatWasBuilt)
+{
+    Sandbox box;
+    Watcher w;
+    std::vector<std::string> pages;
+    for (int i = 0; i < 40; i++)
+        pages.push_back("p" + std::to_string(100 + i));
+    make_watched_site(box, pages);
+    for (const std::string &page : pages)
+        write_file(box.site + "/in/" + page + ".html", page + "\n\n>L29\n");
+    start_watch(&w, box, {"-w"});
+    ASSERT_TRUE(w.wait_out("tovrel: watching"));
+    const std::string too_large = "Page output too large";
+    save_by_rename(box.site + "/include/include.txt", runaway_library());
+    ASSERT_TRUE(wait_until([&] { return count_of(w.err(), too_large) > 0; }));
+    save_by_rename(box.site + "/include/include.txt", std::string(library) + ">L29\nfixed\n>\n");
+    int before_fix = count_of(w.err(), too_large);
+    ASSERT_TRUE(w.wait_out("rebuilt all 40 pages ("));
+    EXPECT_LE(count_of(w.err(), too_large), before_fix + 1) << "at most the page in progress";
+    EXPECT_EQ(count_of(w.out(), "rebuilt "), 2) << "one cut short, then all: " << w.out();
+    EXPECT_EQ(read_file(box.site + "/out/p139.html"), built("p139", "p138", "fixed\n"));
+
+    // A stop during a full rebuild: the line tells how many pages were built.
+    save_by_rename(box.site + "/include/include.txt", runaway_library());
+    ASSERT_TRUE(wait_until([&] { return count_of(w.err(), too_large) > before_fix + 1; }));
+    EXPECT_EQ(w.stop(SIGTERM), 0);
+    EXPECT_EQ(count_of(w.out(), "rebuilt all"), 1) << w.out();
+    EXPECT_EQ(count_of(w.out(), "rebuilt "), 3) << w.out();
+}
+
 TEST(Watch, NewPageIsBuiltAndAVanishedPageKeepsItsOutput)
 {
     Sandbox box;
@@ -172,6 +220,10 @@ TEST(Watch, NewPageIsBuiltAndAVanishedPageKeepsItsOutput)
     ASSERT_TRUE(w.wait_out("rebuilt new ("));
     EXPECT_EQ(read_file(box.site + "/out/new.html"), built("New", "", "fresh\n"));
 
+    // A directory is no page file: its going is no news, and it has no output to keep.
+    std::filesystem::create_directory(box.site + "/in/x.html");
+    ASSERT_TRUE(w.wait_out("rebuilt x ("));
+    std::filesystem::remove(box.site + "/in/x.html");
     std::remove((box.site + "/in/b.html").c_str());
     ASSERT_TRUE(w.wait_out("b: page file gone, out/b.html kept\n"));
     write_file(box.site + "/in/b.html~", "a backup of a page that is gone\n");
