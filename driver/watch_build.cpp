@@ -61,6 +61,23 @@ void tell_browsers(Watch *w, const std::vector<std::string> &paths)
     notify_preview(w->server, list.data(), static_cast<int>(list.size()));
 }
 
+// Tells the server the diagnostics of the page at the URL path path ("*": the library's).
+void show_diags(Watch *w, const std::string &path, const DiagCapture &diags)
+{
+    if (w->server == nullptr)
+        return;
+    constexpr size_t max_sourced = 50; // the overlay shows fewer: the rest need no source line
+    std::vector<std::string> sources;
+    std::vector<PreviewDiag> list;
+    sources.reserve(diags.diags.size());
+    for (const WatchDiag &d : diags.diags)
+        sources.push_back(sources.size() < max_sourced ? source_of(d) : "");
+    for (size_t i = 0; i < diags.diags.size(); i++)
+        list.push_back({static_cast<PreviewDiagKind>(diags.diags[i].kind),
+                        diags.diags[i].line.c_str(), sources[i].c_str()});
+    show_preview_diags(w->server, path.c_str(), list.data(), static_cast<int>(list.size()));
+}
+
 } // namespace
 
 bool same_sig(const FileSig &a, const FileSig &b)
@@ -118,6 +135,7 @@ void load_library(Watch *w, bool fresh)
     end_diag_capture();
     int errors, warnings;
     end_check_inc(&errors, &warnings);
+    show_diags(w, "*", w->lib_diags);
 }
 
 // Builds page from a fresh variable state, as `tovrel page` run alone would, with the
@@ -134,6 +152,7 @@ void build_page(Watch *w, const std::string &page)
     checked_build(page, pages, &lib, &diags);
     say(strprintf("rebuilt %s (%.1f ms)", page.c_str(), ms_since(start)) +
         diag_counts(diags.errors, diags.warnings));
+    show_diags(w, url_path(page), diags);
     tell_browsers(w, {url_path(page)});
 }
 
@@ -156,6 +175,7 @@ void build_in_batch(Watch *w, const std::string &page, const std::vector<std::st
     checked_build(page, pages, &lib, &diags);
     batch->errors += diags.errors;
     batch->warnings += diags.warnings;
+    show_diags(w, url_path(page), diags);
     step_progress();
 }
 

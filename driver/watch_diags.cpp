@@ -1,6 +1,8 @@
 #include "driver/watch_diags.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -20,8 +22,9 @@ struct Taking {
 };
 Taking taking;
 
-// The kind of line: the earliest of ": error: ", ": warning: " and ": note: " in it.
-IncDiag kind_of(const std::string &line)
+// The kind of line: the earliest of ": error: ", ": warning: " and ": note: " in it, whose
+// place *place receives (npos when there is none).
+IncDiag kind_of(const std::string &line, size_t *place = nullptr)
 {
     static const char *const marks[] = {": error: ", ": warning: ", ": note: "};
     IncDiag kind = DIAG_ERROR;
@@ -33,6 +36,8 @@ IncDiag kind_of(const std::string &line)
             kind = static_cast<IncDiag>(k);
         }
     }
+    if (place != nullptr)
+        *place = first;
     return kind;
 }
 
@@ -141,6 +146,32 @@ void checked_build(const std::string &page, const std::vector<std::string> &page
     int errors, warnings; // counted from the lines, with the driver's failures among them
     end_check_inc(&errors, &warnings);
     end_diag_capture();
+}
+
+std::string source_of(const WatchDiag &diag)
+{
+    constexpr size_t max_shown = 200;
+    size_t at;
+    kind_of(diag.line, &at);
+    size_t colon = at == std::string::npos ? at : diag.line.rfind(':', at - 1);
+    if (colon == std::string::npos || colon == 0)
+        return "";
+    std::string path = diag.line.substr(0, colon);
+    long wanted = std::strtol(diag.line.c_str() + colon + 1, nullptr, 10);
+    FILE *in = wanted > 0 ? std::fopen(path.c_str(), "rb") : nullptr;
+    if (in == nullptr)
+        return "";
+    std::string line;
+    bool found = false;
+    for (long n = 1; n <= wanted && (found = read_whole_line(&line, in)); n++) {
+    }
+    std::fclose(in);
+    if (!found)
+        return "";
+    line.erase(std::min(line.find_first_of("\r\n"), line.size()));
+    if (line.size() > max_shown)
+        line.erase(max_shown).append("...");
+    return line;
 }
 
 std::string diag_counts(int errors, int warnings)

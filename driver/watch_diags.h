@@ -40,6 +40,11 @@ void end_diag_capture();
 void checked_build(const std::string &page, const std::vector<std::string> &pages, DiagCapture *lib,
                    DiagCapture *cap);
 
+// The text of the source line a diagnostic line "PATH:LINE: kind: TEXT" is located at,
+// without its line end and cut at 200 bytes (then followed by "..."); "" when it has no line
+// or it cannot be read.
+std::string source_of(const WatchDiag &diag);
+
 // ": 1 error, 2 warnings" for the status line, or "" when there were none.
 std::string diag_counts(int errors, int warnings);
 
