@@ -99,6 +99,12 @@ void notify_preview(PreviewServer *server, const char *const *paths, int n)
         preview_calls()->notify(server, paths, n);
 }
 
+void show_preview_diags(PreviewServer *server, const char *path, const PreviewDiag *diags, int n)
+{
+    if (server != nullptr)
+        preview_calls()->diags(server, path, diags, n);
+}
+
 void stop_preview(PreviewServer *server)
 {
     if (server != nullptr)

@@ -16,4 +16,9 @@ PreviewServer *start_preview(const PreviewAddress * /*addr*/, const char * /*roo
 
 void notify_preview(PreviewServer * /*server*/, const char *const * /*paths*/, int /*n*/) {}
 
+void show_preview_diags(PreviewServer * /*server*/, const char * /*path*/,
+                        const PreviewDiag * /*diags*/, int /*n*/)
+{
+}
+
 void stop_preview(PreviewServer * /*server*/) {}

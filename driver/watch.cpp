@@ -139,6 +139,19 @@ void read_events(Watch *w)
     }
 }
 
+} // namespace
+
+bool library_changed(Watch *w)
+{
+    struct pollfd fd = {w->notify, POLLIN, 0};
+    if (w->notify >= 0 && poll(&fd, 1, 0) > 0)
+        read_events(w);
+    scan_library(w);
+    return w->lib_changed;
+}
+
+namespace {
+
 // Milliseconds until the next page settles or the next poll is due.
 int wait_time(const Watch &w)
 {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,23 @@ void tell_browsers(Watch *w, const std::vector<std::string> &paths)
     notify_preview(w->server, list.data(), static_cast<int>(list.size()));
 }
 
+// Tells the server the diagnostics of the page at the URL path path ("*": the library's).
+void show_diags(Watch *w, const std::string &path, const DiagCapture &diags)
+{
+    if (w->server == nullptr)
+        return;
+    constexpr size_t max_sourced = 50; // the overlay shows fewer: the rest need no source line
+    std::vector<std::string> sources;
+    std::vector<PreviewDiag> list;
+    sources.reserve(diags.diags.size());
+    for (const WatchDiag &d : diags.diags)
+        sources.push_back(sources.size() < max_sourced ? source_of(d) : "");
+    for (size_t i = 0; i < diags.diags.size(); i++)
+        list.push_back({static_cast<PreviewDiagKind>(diags.diags[i].kind),
+                        diags.diags[i].line.c_str(), sources[i].c_str()});
+    show_preview_diags(w->server, path.c_str(), list.data(), static_cast<int>(list.size()));
+}
+
 } // namespace
 
 bool same_sig(const FileSig &a, const FileSig &b)
@@ -74,7 +92,7 @@ FileSig file_sig(const std::string &path)
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
         return sig;
-    sig = {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    sig = {true, S_ISREG(st.st_mode), st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
     return sig;
 }
 
@@ -98,15 +116,74 @@ bool stop_requested(Watch *w)
 
 namespace {
 
-// Builds page from a fresh variable state, as `tovrel page` run alone would.
+// Loads the library afresh when fresh (the loader's messages give way to the located
+// diagnostics of its check), and checks it: its diagnostics are written and kept.
+void load_library(Watch *w, bool fresh)
+{
+    if (fresh) {
+        DiagCapture dropped;
+        dropped.echo = ECHO_NONE;
+        begin_diag_capture(&dropped);
+        reset_inc();
+        bld_inc(library_path);
+        end_diag_capture();
+    }
+    w->lib_diags = DiagCapture();
+    begin_check_inc(nullptr);
+    begin_diag_capture(&w->lib_diags);
+    check_library_inc();
+    end_diag_capture();
+    int errors, warnings;
+    end_check_inc(&errors, &warnings);
+    show_diags(w, "*", w->lib_diags);
+}
+
+// Builds page from a fresh variable state, as `tovrel page` run alone would, with the
+// diagnostics a check of it gives.
 void build_page(Watch *w, const std::string &page)
 {
     WatchClock::time_point start = WatchClock::now();
     w->seen[page] = file_sig(page_file(page));
     reset_vars_inc();
-    tovrel(page.c_str());
-    say(strprintf("rebuilt %s (%.1f ms)", page.c_str(), ms_since(start)));
+    bool listed;
+    std::vector<std::string> pages = list_pages(w->page_dir, &listed);
+    DiagCapture lib, diags;
+    lib.echo = ECHO_NONE;
+    checked_build(page, pages, &lib, &diags);
+    say(strprintf("rebuilt %s (%.1f ms)", page.c_str(), ms_since(start)) +
+        diag_counts(diags.errors, diags.warnings));
+    show_diags(w, url_path(page), diags);
     tell_browsers(w, {url_path(page)});
+}
+
+// The pages of one batch build: each error written once (the same text at the same place is
+// not said again), the warnings only counted, the library's among them.
+struct BatchDiags {
+    std::set<std::string> said;
+    int errors;
+    int warnings;
+};
+
+void build_in_batch(Watch *w, const std::string &page, const std::vector<std::string> &pages,
+                    BatchDiags *batch)
+{
+    w->seen[page] = file_sig(page_file(page));
+    DiagCapture lib, diags;
+    lib.echo = ECHO_NONE;
+    diags.echo = ECHO_ERRORS;
+    diags.said = &batch->said;
+    checked_build(page, pages, &lib, &diags);
+    batch->errors += diags.errors;
+    batch->warnings += diags.warnings;
+    show_diags(w, url_path(page), diags);
+    step_progress();
+}
+
+// "all 3 pages" or, for a batch cut short, "2 of 3 pages".
+std::string pages_done(size_t built, size_t total)
+{
+    return built == total ? strprintf("all %zu pages", total)
+                          : strprintf("%zu of %zu pages", built, total);
 }
 
 } // namespace
@@ -117,21 +194,18 @@ void build_all(Watch *w)
     w->lib_seen = file_sig(library_path);
     w->lib_changed = false;
     w->pages.clear();
-    reset_inc();
-    bld_inc(library_path);
+    load_library(w, true);
     bool listed;
     std::vector<std::string> pages = list_batch_pages(&listed);
-    int built = 0;
-    for (const std::string &page : pages) {
-        if (stop_requested(w))
-            break;
-        w->seen[page] = file_sig(page_file(page));
-        tovrel(page.c_str());
-        built++;
-        step_progress();
-    }
+    BatchDiags batch = {{}, w->lib_diags.errors, w->lib_diags.warnings};
+    size_t built = 0;
+    // A library saved again meanwhile ends this build: the loop starts over with it.
+    while (built < pages.size() && !stop_requested(w) && !library_changed(w))
+        build_in_batch(w, pages[built++], pages, &batch);
     end_progress();
-    say(strprintf("rebuilt all %d pages (%.1f ms)", built, ms_since(start)));
+    say(strprintf("rebuilt %s (%.1f ms)", pages_done(built, pages.size()).c_str(),
+                  ms_since(start)) +
+        diag_counts(batch.errors, batch.warnings));
     tell_browsers(w, {"*"});
 }
 
@@ -155,26 +229,30 @@ void build_at_start(Watch *w)
 {
     WatchClock::time_point start = WatchClock::now();
     w->lib_seen = file_sig(library_path);
+    load_library(w, false);
     bool listed;
     std::vector<std::string> pages = list_batch_pages(&listed);
     bool all = library_newer(pages);
     reset_vars_inc();
+    BatchDiags batch = {{}, w->lib_diags.errors, w->lib_diags.warnings};
     int built = 0;
     for (const std::string &page : pages) {
         if (stop_requested(w))
             break;
-        w->seen[page] = file_sig(page_file(page));
         if (all || updated(page.c_str()) == 0) {
             if (!all)
                 reset_vars_inc();
-            tovrel(page.c_str());
+            build_in_batch(w, page, pages, &batch);
             built++;
+        } else {
+            w->seen[page] = file_sig(page_file(page));
+            step_progress();
         }
-        step_progress();
     }
     end_progress();
     if (built > 0)
-        say(strprintf("built %d of %zu pages (%.1f ms)", built, pages.size(), ms_since(start)));
+        say(strprintf("built %d of %zu pages (%.1f ms)", built, pages.size(), ms_since(start)) +
+            diag_counts(batch.errors, batch.warnings));
 }
 
 void page_settled(Watch *w, const std::string &page, bool own)
@@ -182,8 +260,12 @@ void page_settled(Watch *w, const std::string &page, bool own)
     FileSig now = file_sig(page_file(page));
     FileSig &before = w->seen[page];
     if (!now.exists) {
-        if (before.exists)
-            say(strprintf("%s: page file gone, %s kept", page.c_str(), output_file(page).c_str()));
+        // Only a page file's going is news; its output page, if any, stays.
+        std::string out = output_file(page);
+        if (before.regular && access(out.c_str(), F_OK) == 0)
+            say(strprintf("%s: page file gone, %s kept", page.c_str(), out.c_str()));
+        else if (before.regular)
+            say(strprintf("%s: page file gone", page.c_str()));
         before = now;
         return;
     }

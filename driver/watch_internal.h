@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include "driver/watch_diags.h"
+
 struct PreviewServer;
 
 using WatchClock = std::chrono::steady_clock;
@@ -19,6 +21,7 @@ using WatchClock = std::chrono::steady_clock;
 // A file as last seen; any difference means it changed.
 struct FileSig {
     bool exists = false;
+    bool regular = false; // a plain file (a page file), not a directory or the like
     dev_t dev = 0;
     ino_t ino = 0;
     off_t size = 0;
@@ -47,6 +50,7 @@ struct Watch {
     FileSig lib_seen;
     WatchClock::time_point next_poll;
     PreviewServer *server = nullptr; // borrowed; null without -p
+    DiagCapture lib_diags;           // the library's own, from its last check
 };
 
 FileSig file_sig(const std::string &path);
@@ -55,6 +59,10 @@ bool same_sig(const FileSig &a, const FileSig &b);
 std::string page_file(const std::string &page);
 // True once SIGINT, SIGTERM or SIGHUP has come.
 bool stop_requested(Watch *w);
+
+// Takes the events that came since the last look, without waiting, and looks at the
+// library. Returns true when the library has changed since it was loaded.
+bool library_changed(Watch *w);
 
 // Builds what -u would build, or every page as -a does when the library is newer than an
 // output page.

@@ -417,7 +417,8 @@ void stop_preview(PreviewServer *server)
 
 const PreviewCalls *tovrel_preview_calls(const char *program)
 {
-    static const PreviewCalls calls = {start_preview, notify_preview, stop_preview};
+    static const PreviewCalls calls = {start_preview, notify_preview, show_preview_diags,
+                                       stop_preview};
     program_name = program;
     return &calls;
 }

@@ -128,15 +128,18 @@ void keeper_pass(PreviewServer *server, std::vector<pollfd> *fds, std::vector<ui
 } // namespace
 
 // The script added to every HTML page: it reloads the page when a rebuild after since
-// changes its path (a directory's page is its index.html).
+// changes its path (a directory's page is its index.html), and shows the diagnostics its
+// stream tells it.
 std::string reload_script(uint64_t since)
 {
-    return "<script>/* live reload: tovrel -p */(function(){var p=location.pathname;"
+    return "<script>/* live reload: tovrel -p */(function(){" + std::string(overlay_script) +
+           "var p=location.pathname;"
            "try{p=decodeURIComponent(p)}catch(e){}if(p.endsWith('/'))p+='index.html';"
            "var s=new EventSource('" +
            std::string(events_path) + "?since=" + std::to_string(since) +
-           "');s.onmessage=function(m){var l=m.data.split('\\n');"
-           "if(l.indexOf('*')>=0||l.indexOf(p)>=0){s.close();location.reload()}}})();"
+           "&page='+encodeURIComponent(p));s.onmessage=function(m){var l=m.data.split('\\n');"
+           "if(l.indexOf('*')>=0||l.indexOf(p)>=0){s.close();location.reload()}};"
+           "s.addEventListener('diags',function(m){try{show(JSON.parse(m.data))}catch(e){}})})();"
            "</script>";
 }
 
@@ -157,6 +160,9 @@ MHD_Result answer_events(PreviewServer *server, MHD_Connection *conn)
         if (asked != nullptr)
             s->since = std::min<uint64_t>(s->since, std::strtoull(asked, nullptr, 10));
         server->streams[s->serial] = s;
+        const char *page = MHD_lookup_connection_value(conn, MHD_GET_ARGUMENT_KIND, "page");
+        if (page != nullptr)
+            s->pending += diags_event(server, page);
     }
     MHD_Response *response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, stream_block,
                                                                read_stream, s, free_stream);

@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <microhttpd.h>
 
@@ -44,6 +45,19 @@ struct Stream {
     ServeClock::time_point sent{}; // when it last sent something
 };
 
+// Diagnostics of one kind (errors, or warnings) with the notes that follow them: the first
+// entries as JSON objects, and the counts of all.
+struct DiagGroup {
+    std::vector<std::string> entries;
+    size_t count = 0; // errors or warnings, notes not counted
+    size_t total = 0; // entries, notes counted
+};
+
+// The diagnostics of one page's last build (or of the library's).
+struct PageDiags {
+    DiagGroup errors, warnings;
+};
+
 struct PreviewServer {
     std::string root;
     MHD_Daemon *daemon = nullptr;
@@ -54,13 +68,21 @@ struct PreviewServer {
     std::deque<std::string> recent; // rebuild n's event text is recent[n - first]
     bool closing = false;
     uint64_t next_serial = 0;
-    std::map<uint64_t, Stream *> streams; // by serial number (owned by their responses)
-    std::set<Client *> clients;           // owned by their connections
+    std::map<uint64_t, Stream *> streams;   // by serial number (owned by their responses)
+    std::set<Client *> clients;             // owned by their connections
+    std::map<std::string, PageDiags> diags; // by page path ("*": the library's)
 };
 
 // The script added to every HTML page: it reloads the page when a rebuild after since
 // changes its path (a directory's page is its index.html).
 std::string reload_script(uint64_t since);
+
+// The event that tells the page at path its diagnostics and the library's, or "" when
+// neither has any (the server's lock held).
+std::string diags_event(PreviewServer *server, const std::string &path);
+
+// The script's function show(d), which puts the diagnostics of a diags event over the page.
+extern const char overlay_script[];
 
 // Queues response (null: the connection is closed) with status on conn and lets it go.
 MHD_Result send_response(MHD_Connection *conn, unsigned status, MHD_Response *response);

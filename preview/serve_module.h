@@ -12,6 +12,7 @@
 struct PreviewCalls {
     PreviewServer *(*start)(const PreviewAddress *addr, const char *root, std::string *url);
     void (*notify)(PreviewServer *server, const char *const *paths, int n);
+    void (*diags)(PreviewServer *server, const char *path, const PreviewDiag *diags, int n);
     void (*stop)(PreviewServer *server);
 };
 

@@ -119,8 +119,11 @@ TEST(Watch, LibraryChangeRebuildsEveryPageAsAFreshBuildOfAll)
     write_file(box.site + "/shared.txt", changed);
     ASSERT_TRUE(w.wait_out("rebuilt all 3 pages (", 3));
     EXPECT_EQ(w.stop(SIGTERM), 0);
-    EXPECT_EQ(w.err(), "Macro pagehdr overridden by new version\n"
-                       "Macro pagehdr overridden by new version\n");
+    // The loader's unlocated message gives way to the library's located diagnostics.
+    const std::string twice = "include/include.txt:16: warning: macro 'pagehdr' is defined twice\n"
+                              "include/include.txt:5: note: 'pagehdr' is first defined here\n";
+    EXPECT_EQ(w.err(), twice + twice);
+    EXPECT_EQ(count_of(w.out(), " ms): 0 errors, 1 warning\n"), 2) << w.out();
 
     Sandbox fresh;
     make_watched_site(fresh, {"a", "b", "c"});
@@ -132,6 +135,82 @@ TEST(Watch, LibraryChangeRebuildsEveryPageAsAFreshBuildOfAll)
               "<start c last=b>\n<new header c>\nbody c\n<end>\n");
 }
 
+TEST(Watch, RebuildsSayTheLocatedDiagnosticsOfACheckAndCountThem)
+{
+    Sandbox box;
+    Watcher w;
+    ASSERT_TRUE(watch_new_site(&w, box, {"a", "b", "c"}));
+    write_file(box.site + "/in/b.html", "B\n\nbody\n>Nope|x\n<a href=\"gone.html\">\n");
+    ASSERT_TRUE(w.wait_out("rebuilt b ("));
+    write_file(box.site + "/in/b.html", "B\n\nmended\n");
+    ASSERT_TRUE(w.wait_out("rebuilt b (", 2));
+    EXPECT_EQ(w.err(), "in/b.html:4: error: unknown include 'Nope': the library defines no such "
+                       "macro\n"
+                       "in/b.html:5: warning: link 'gone.html' leads to no page of the input "
+                       "directory and no file of the output directory\n");
+    EXPECT_EQ(count_of(w.out(), " ms): 1 error, 1 warning\n"), 1) << w.out();
+    EXPECT_EQ(count_of(w.out(), " ms)\n"), 2) << "start and clean rebuild, no count: " << w.out();
+
+    // A library fault every page meets is said once, and counted for each page.
+    std::string broken = library;
+    broken.replace(broken.find("<end>"), 5, ">Nope|x");
+    save_by_rename(box.site + "/include/include.txt", broken);
+    ASSERT_TRUE(w.wait_out("rebuilt all 3 pages ("));
+    EXPECT_EQ(w.stop(SIGTERM), 0);
+    EXPECT_EQ(count_of(w.err(), "include/include.txt:8: error: unknown include 'Nope'"), 1)
+        << w.err();
+    EXPECT_EQ(count_of(w.out(), " ms): 3 errors, 0 warnings\n"), 1) << w.out();
+    EXPECT_EQ(count_of(w.err(), "unknown include (Nope)"), 0);
+}
+
+namespace {
+
+// A library whose pages each run into the bound of a page's output, in a fraction of a second.
+std::string runaway_library()
+{
+    std::string lib = library;
+    lib += ">L0\n";
+    for (int i = 0; i < 8; i++)
+        lib += std::string(1000, 'x') + "\n";
+    lib += ">\n";
+    for (int i = 1; i < 30; i++)
+        lib += ">L" + std::to_string(i) + "\n>L" + std::to_string(i - 1) + "\n>L" +
+               std::to_string(i - 1) + "\n>\n";
+    return lib;
+}
+
+} // namespace
+
+TEST(Watch, ALibrarySavedDuringAFullRebuildStartsItOverAndAStopSaysWhatWasBuilt)
+{
+    Sandbox box;
+    Watcher w;
+    std::vector<std::string> pages;
+    for (int i = 0; i < 40; i++)
+        pages.push_back("p" + std::to_string(100 + i));
+    make_watched_site(box, pages);
+    for (const std::string &page : pages)
+        write_file(box.site + "/in/" + page + ".html", page + "\n\n>L29\n");
+    start_watch(&w, box, {"-w"});
+    ASSERT_TRUE(w.wait_out("tovrel: watching"));
+    const std::string too_large = "Page output too large";
+    save_by_rename(box.site + "/include/include.txt", runaway_library());
+    ASSERT_TRUE(wait_until([&] { return count_of(w.err(), too_large) > 0; }));
+    save_by_rename(box.site + "/include/include.txt", std::string(library) + ">L29\nfixed\n>\n");
+    int before_fix = count_of(w.err(), too_large);
+    ASSERT_TRUE(w.wait_out("rebuilt all 40 pages ("));
+    EXPECT_LE(count_of(w.err(), too_large), before_fix + 1) << "at most the page in progress";
+    EXPECT_EQ(count_of(w.out(), "rebuilt "), 2) << "one cut short, then all: " << w.out();
+    EXPECT_EQ(read_file(box.site + "/out/p139.html"), built("p139", "p138", "fixed\n"));
+
+    // A stop during a full rebuild: the line tells how many pages were built.
+    save_by_rename(box.site + "/include/include.txt", runaway_library());
+    ASSERT_TRUE(wait_until([&] { return count_of(w.err(), too_large) > before_fix + 1; }));
+    EXPECT_EQ(w.stop(SIGTERM), 0);
+    EXPECT_EQ(count_of(w.out(), "rebuilt all"), 1) << w.out();
+    EXPECT_EQ(count_of(w.out(), "rebuilt "), 3) << w.out();
+}
+
 TEST(Watch, NewPageIsBuiltAndAVanishedPageKeepsItsOutput)
 {
     Sandbox box;
@@ -141,6 +220,10 @@ TEST(Watch, NewPageIsBuiltAndAVanishedPageKeepsItsOutput)
     ASSERT_TRUE(w.wait_out("rebuilt new ("));
     EXPECT_EQ(read_file(box.site + "/out/new.html"), built("New", "", "fresh\n"));
 
+    // A directory is no page file: its going is no news, and it has no output to keep.
+    std::filesystem::create_directory(box.site + "/in/x.html");
+    ASSERT_TRUE(w.wait_out("rebuilt x ("));
+    std::filesystem::remove(box.site + "/in/x.html");
     std::remove((box.site + "/in/b.html").c_str());
     ASSERT_TRUE(w.wait_out("b: page file gone, out/b.html kept\n"));
     write_file(box.site + "/in/b.html~", "a backup of a page that is gone\n");

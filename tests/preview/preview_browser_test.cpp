@@ -35,8 +35,23 @@ bool open_reports(Reports *r)
     return true;
 }
 
-// Takes reports until one holds text, or the timeout passes.
-bool wait_report(Reports *r, const std::string &text)
+// text with each %XX written as the byte it stands for.
+std::string percent_decoded(const std::string &text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); i++)
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(text[i + 1]) &&
+            std::isxdigit(text[i + 2])) {
+            out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+            i += 2;
+        } else {
+            out.push_back(text[i]);
+        }
+    return out;
+}
+
+// Takes reports (their request lines decoded) until one holds text, or seconds pass.
+bool wait_report(Reports *r, const std::string &text, double seconds = 90.0)
 {
     return wait_until(
         [&] {
@@ -49,7 +64,7 @@ bool wait_report(Reports *r, const std::string &text)
                 read_until(conn, &got, [](const std::string &all) {
                     return all.find("\r\n") != std::string::npos;
                 });
-                r->lines += got.substr(0, got.find("\r\n")) + "\n";
+                r->lines += percent_decoded(got.substr(0, got.find("\r\n"))) + "\n";
                 const char answer[] = "HTTP/1.0 204 No Content\r\n\r\n";
                 if (write(conn, answer, sizeof answer - 1) < 0) {
                     // the browser went away: its report is in already
@@ -58,7 +73,7 @@ bool wait_report(Reports *r, const std::string &text)
             }
             return r->lines.find(text) != std::string::npos;
         },
-        90.0);
+        seconds);
 }
 
 std::string live_page(const std::string &text, int report_port)
@@ -66,6 +81,20 @@ std::string live_page(const std::string &text, int report_port)
     return "Live\n\n<p id=\"t\">" + text +
            "</p>\n<script>new Image().src='http://127.0.0.1:" + std::to_string(report_port) +
            "/shown?'+encodeURIComponent(document.getElementById('t').innerText);</script>\n";
+}
+
+// A page whose script reports, whenever it changes, what the reader sees: the page's text,
+// the text of the build's diagnostics over it ("none" without them), and whether an element
+// named in the page's faulty include line made it into the document as markup.
+std::string watched_page(const std::string &text, const std::string &fault, int report_port)
+{
+    return "Watched\n\n<p id=\"t\">" + text + "</p>\n" + fault +
+           "<script>var last='';setInterval(function(){"
+           "var o=document.getElementById('tovrel-diags');"
+           "var now=document.getElementById('t').innerText+'|'+(o?o.innerText:'none')+'|'+"
+           "(document.getElementById('inj')?'markup':'text');"
+           "if(now!=last){last=now;new Image().src='http://127.0.0.1:" +
+           std::to_string(report_port) + "/shown?'+encodeURIComponent(now)}},100);</script>\n";
 }
 
 // Starts Chromium, headless, in a process group of its own, showing url.
@@ -125,12 +154,54 @@ TEST(PreviewBrowser, EditedPageShowsItsNewTextWithoutAReloadRequest)
     std::filesystem::create_directories(box.root + "/profile");
     pid_t browser = start_browser(box.root + "/profile",
                                   "http://127.0.0.1:" + std::to_string(port) + "/live.html");
-    bool first = wait_report(&reports, "/shown?first%20text ");
+    bool first = wait_report(&reports, "/shown?first text ");
     write_file(box.site + "/in/live.html", live_page("second text", reports.port));
-    bool second = first && wait_report(&reports, "/shown?second%20text ");
+    bool second = first && wait_report(&reports, "/shown?second text ");
     stop_browser(browser);
     close(reports.fd);
     EXPECT_TRUE(first) << reports.lines;
     EXPECT_TRUE(second) << reports.lines << w.out();
     EXPECT_EQ(w.stop(SIGTERM), 0);
+}
+
+TEST(PreviewBrowser, ErrorsOfAPageBuildShowOverItUntilARebuildIsClean)
+{
+    if (!preview_built)
+        GTEST_SKIP() << "this build has no preview server";
+    if (access(chromium, X_OK) != 0)
+        GTEST_SKIP() << "chromium is not installed (" << chromium << ")";
+    Reports reports;
+    ASSERT_TRUE(open_reports(&reports));
+    Sandbox box;
+    make_site(box);
+    write_file(box.site + "/in/live.html", watched_page("clean", "", reports.port));
+    Watcher w;
+    start_watch(&w, box, {"-p", "0", "-w"});
+    ASSERT_TRUE(w.wait_out("tovrel: watching")) << w.err();
+    int port = served_port(w.out());
+    ASSERT_GT(port, 0) << w.out();
+
+    std::filesystem::create_directories(box.root + "/profile");
+    pid_t browser = start_browser(box.root + "/profile",
+                                  "http://127.0.0.1:" + std::to_string(port) + "/live.html");
+    bool clean = wait_report(&reports, "/shown?clean|none|text ");
+    const std::string fault = ">Nope|<b id=\"inj\">x</b>\n";
+    write_file(box.site + "/in/live.html", watched_page("broken", fault, reports.port));
+    // The overlay names the file and line, and shows the source line as text.
+    bool shown = clean && wait_report(&reports, "/shown?broken|");
+    bool located = shown && wait_report(&reports, "in/live.html:4: error: unknown include 'Nope'");
+    bool source = located && wait_report(&reports, ">Nope|<b id=\"inj\">x</b>");
+    write_file(box.site + "/in/live.html", watched_page("mended", "", reports.port));
+    bool mended = source && wait_report(&reports, "/shown?mended|none|text ");
+    bool came_back = mended && wait_report(&reports, "/shown?mended|1 error", 2.0);
+    stop_browser(browser);
+    close(reports.fd);
+    EXPECT_TRUE(clean) << reports.lines;
+    EXPECT_TRUE(located && source) << reports.lines;
+    EXPECT_EQ(count_of(reports.lines, "|markup"), 0) << reports.lines;
+    EXPECT_TRUE(mended) << reports.lines;
+    EXPECT_FALSE(came_back) << reports.lines;
+    EXPECT_EQ(w.stop(SIGTERM), 0);
+    // Nothing of it reaches the page on disk.
+    EXPECT_EQ(count_of(read_file(box.site + "/out/live.html"), "live reload"), 0);
 }

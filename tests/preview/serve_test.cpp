@@ -141,6 +141,43 @@ TEST_F(ServedSite, PageEditSendsAChangeEvent)
     close(fd);
 }
 
+namespace {
+
+// The first event of a stream opened for the page at path (after its retry line).
+std::string first_event_for(int port, const std::string &path)
+{
+    std::string got = http_exchange(
+        port, "GET /.tovrel/reload?page=" + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n", 2.0);
+    size_t at = got.find("retry: 500\n\n");
+    return at == std::string::npos ? "no stream: " + got : got.substr(at + 12);
+}
+
+} // namespace
+
+TEST_F(ServedSite, StreamTellsItsPageTheDiagnosticsOfItsLastBuildAndTheLibrarys)
+{
+    std::string faults;
+    for (int i = 0; i < 25; i++)
+        faults += ">Nope|\"q\"\t<i>\n";
+    write_file(box.site + "/in/b.html", "B\n\n" + faults);
+    ASSERT_TRUE(w.wait_out("rebuilt b ("));
+    save_by_rename(box.site + "/include/include.txt",
+                   std::string(test_library()) + ">PageHdr\n>\n");
+    ASSERT_TRUE(w.wait_out("rebuilt all 2 pages ("));
+    // 20 entries shown, the rest counted; the library's warning (and its note) on each page.
+    std::string b = first_event_for(port, "%2Fb.html");
+    EXPECT_TRUE(b.starts_with("event: diags\ndata: {\"errors\":{\"c\":25,\"n\":25,\"e\":[")) << b;
+    EXPECT_EQ(count_of(b, "unknown include 'Nope'"), 20) << b;
+    EXPECT_EQ(count_of(b, "\"s\":\">Nope|\\\"q\\\"\\u0009<i>\"}"), 20) << b;
+    EXPECT_NE(b.find("\"warnings\":{\"c\":1,\"n\":2,"), std::string::npos) << b;
+    EXPECT_EQ(count_of(b, "\n"), 3) << "one data line: " << b;
+    std::string a = first_event_for(port, "%2Fa.html");
+    EXPECT_TRUE(a.starts_with("event: diags\ndata: {\"errors\":{\"c\":0,\"n\":0,\"e\":[]},"
+                              "\"warnings\":{\"c\":1,\"n\":2,"))
+        << a;
+    EXPECT_EQ(w.stop(SIGTERM), 0);
+}
+
 TEST(PreviewServer, BadAddressOrPortInUseFailsBeforeAnyBuild)
 {
     Sandbox box;

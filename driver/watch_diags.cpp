@@ -1,0 +1,183 @@
+#include "driver/watch_diags.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "driver/check_links.h"
+#include "driver/page_build.h"
+#include "driver/page_names.h"
+#include "driver/settings.h"
+#include "support/read_line.h"
+
+namespace {
+
+struct Taking {
+    DiagCapture *cap = nullptr;
+    FILE *real = nullptr;   // the standard error stream taken over
+    std::string partial;    // the start of a line whose end has not come yet
+    bool said_last = false; // the last error or warning reached standard error
+};
+Taking taking;
+
+// The kind of line: the earliest of ": error: ", ": warning: " and ": note: " in it, whose
+// place *place receives (npos when there is none).
+IncDiag kind_of(const std::string &line, size_t *place = nullptr)
+{
+    static const char *const marks[] = {": error: ", ": warning: ", ": note: "};
+    IncDiag kind = DIAG_ERROR;
+    size_t first = std::string::npos;
+    for (int k = DIAG_ERROR; k <= DIAG_NOTE; k++) {
+        size_t at = line.find(marks[k]);
+        if (at < first) {
+            first = at;
+            kind = static_cast<IncDiag>(k);
+        }
+    }
+    if (place != nullptr)
+        *place = first;
+    return kind;
+}
+
+void take_line(std::string line)
+{
+    DiagCapture *cap = taking.cap;
+    IncDiag kind = kind_of(line);
+    if (kind == DIAG_ERROR)
+        cap->errors++;
+    else if (kind == DIAG_WARNING)
+        cap->warnings++;
+    bool say = kind == DIAG_NOTE
+                   ? taking.said_last
+                   : cap->echo == ECHO_ALL || (cap->echo == ECHO_ERRORS && kind == DIAG_ERROR);
+    if (kind != DIAG_NOTE && say && cap->said != nullptr)
+        say = cap->said->insert(line).second;
+    if (kind != DIAG_NOTE)
+        taking.said_last = say;
+    if (say) {
+        std::fwrite(line.data(), 1, line.size(), taking.real);
+        std::fputc('\n', taking.real);
+    }
+    cap->diags.push_back({kind, std::move(line)});
+}
+
+ssize_t take_bytes(void *, const char *buf, size_t size)
+{
+    taking.partial.append(buf, size);
+    size_t start = 0;
+    for (size_t end; (end = taking.partial.find('\n', start)) != std::string::npos; start = end + 1)
+        take_line(taking.partial.substr(start, end - start));
+    taking.partial.erase(0, start);
+    return static_cast<ssize_t>(size);
+}
+
+} // namespace
+
+void begin_diag_capture(DiagCapture *cap)
+{
+    cookie_io_functions_t calls = {nullptr, take_bytes, nullptr, nullptr};
+    FILE *stream = fopencookie(nullptr, "w", calls);
+    if (stream == nullptr)
+        return; // the lines go out as they are, uncounted
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+    std::fflush(stderr);
+    taking = Taking{cap, stderr, "", false};
+    stderr = stream;
+}
+
+void end_diag_capture()
+{
+    if (taking.cap == nullptr)
+        return;
+    FILE *stream = stderr;
+    stderr = taking.real;
+    std::fclose(stream);
+    if (!taking.partial.empty())
+        take_line(taking.partial);
+    std::fflush(stderr);
+    taking = Taking();
+}
+
+namespace {
+
+// Reads the title and header lines of the page file at path as the build will, with the
+// diagnostics a check gives for them. Returns the line its body starts at (1 when the page
+// cannot be read: the build says why).
+int scan_header_lines(const std::string &path)
+{
+    FILE *in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr)
+        return 1;
+    std::string line;
+    int lineno = 0;
+    while (read_whole_line(&line, in) && (++lineno == 1 || !ends_header_lines(line))) {
+        if (lineno == 1)
+            continue; // the title
+        scan_links(line.data(), line.size(), path.c_str(), lineno);
+        size_t at = line.find_first_not_of(" \t");
+        if (at != std::string::npos && (line[at] == '>' || line[at] == ']'))
+            diag_inc(DIAG_WARNING, path.c_str(), lineno,
+                     "%s line among the header lines is copied as text: is the empty line "
+                     "after the title missing?",
+                     line.find("SubLink") != std::string::npos ? "sub-link" : "include");
+    }
+    std::fclose(in);
+    return lineno + 1;
+}
+
+} // namespace
+
+void checked_build(const std::string &page, const std::vector<std::string> &pages, DiagCapture *lib,
+                   DiagCapture *cap)
+{
+    begin_check_inc(scan_links);
+    begin_diag_capture(lib);
+    check_library_inc(); // for its own sake, and for the notes it leaves for the pages
+    end_diag_capture();
+    begin_diag_capture(cap);
+    std::string path = page_path(indir, page.c_str());
+    begin_links(indir.c_str(), outdir.c_str(), subdir.c_str(), pages);
+    begin_page_links(path.c_str());
+    check_page_inc(path.c_str(), scan_header_lines(path));
+    tovrel(page.c_str());
+    end_links();
+    int errors, warnings; // counted from the lines, with the driver's failures among them
+    end_check_inc(&errors, &warnings);
+    end_diag_capture();
+}
+
+std::string source_of(const WatchDiag &diag)
+{
+    constexpr size_t max_shown = 200;
+    size_t at;
+    kind_of(diag.line, &at);
+    size_t colon = at == std::string::npos ? at : diag.line.rfind(':', at - 1);
+    if (colon == std::string::npos || colon == 0)
+        return "";
+    std::string path = diag.line.substr(0, colon);
+    long wanted = std::strtol(diag.line.c_str() + colon + 1, nullptr, 10);
+    FILE *in = wanted > 0 ? std::fopen(path.c_str(), "rb") : nullptr;
+    if (in == nullptr)
+        return "";
+    std::string line;
+    bool found = false;
+    for (long n = 1; n <= wanted && (found = read_whole_line(&line, in)); n++) {
+    }
+    std::fclose(in);
+    if (!found)
+        return "";
+    line.erase(std::min(line.find_first_of("\r\n"), line.size()));
+    if (line.size() > max_shown)
+        line.erase(max_shown).append("...");
+    return line;
+}
+
+std::string diag_counts(int errors, int warnings)
+{
+    if (errors == 0 && warnings == 0)
+        return "";
+    return ": " + std::to_string(errors) + (errors == 1 ? " error, " : " errors, ") +
+           std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings");
+}
