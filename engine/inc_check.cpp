@@ -73,6 +73,17 @@ const char *const frame_macros[] = {"pagestart",    "pagehdr",     "pageend",
 // Writes one diagnostic. While checking, an error or warning already written (the same text
 // at the same place) is not written again, nor are the engine's notes that follow it
 // (own_note); the notes a caller gives through diag_inc are always written.
+// True when an include of name now is one the build makes itself on every page: a frame or
+// sub-menu macro, included at the page's first line (its title) from no macro.
+bool builds_own_include(const char *name)
+{
+    if (!check.frames.empty() || check.here.line != 1)
+        return false;
+    std::string key = lower_ascii(name);
+    return std::any_of(std::begin(frame_macros), std::end(frame_macros),
+                       [&](const char *frame) { return key == frame; });
+}
+
 [[gnu::format(printf, 3, 0)]] void write_diag(IncDiag kind, const IncSite &site, const char *fmt,
                                               va_list ap, bool own_note = true)
 {
@@ -270,7 +281,7 @@ void check_fault(IncFault fault, const char *subject)
 {
     switch (fault) {
     case FAULT_UNKNOWN: {
-        if (check.frames.empty() && check.here.line == 1) { // the build's own, on every page
+        if (builds_own_include(subject)) { // the same on every page
             diag_at(DIAG_ERROR, {library_path(), 0},
                     "the library defines no macro '%s', which the build includes on every page",
                     clip_text(subject).c_str());
@@ -334,7 +345,7 @@ void check_include_fields(const char *name, int nargs)
 void check_arguments(const char *name, int nargs, int written, int written_line)
 {
     int given = std::max(nargs - 1, 0);
-    if (check.frames.empty() && check.here.line == 1 && written_line > 0) {
+    if (builds_own_include(name) && written_line > 0) {
         // An include the build makes itself (a page's first line is its title): the same on
         // every page, so said once, at the library line.
         diag_at(DIAG_WARNING, {library_path(), written_line},

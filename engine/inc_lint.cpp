@@ -73,11 +73,12 @@ void find_macros_left_open(std::vector<LibDiag> *out)
                 continue;
             warned = true;
             std::string macro = clip_text(site->name), stray = clip_text(name);
-            out->push_back({site->line, DIAG_WARNING,
-                            "macro '" + macro + "' is probably missing its closing line: '>" +
-                                stray + "' at line " + std::to_string(line) +
-                                " names no macro and was meant to open a definition",
-                            line, "'>" + stray + "' is read as a line of '" + macro + "'"});
+            out->push_back(
+                {site->line, DIAG_WARNING,
+                 strprintf("macro '%s' is probably missing its closing line: '>%s' at line %d "
+                           "names no macro and was meant to open a definition",
+                           macro.c_str(), stray.c_str(), line),
+                 line, strprintf("'>%s' is read as a line of '%s'", stray.c_str(), macro.c_str())});
         }
     }
 }
