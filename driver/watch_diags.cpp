@@ -129,8 +129,7 @@ int scan_header_lines(const std::string &path)
 
 } // namespace
 
-void checked_build(const std::string &page, const std::vector<std::string> &pages, DiagCapture *lib,
-                   DiagCapture *cap)
+void checked_build(const std::string &page, DiagCapture *lib, DiagCapture *cap)
 {
     begin_check_inc(scan_links);
     begin_diag_capture(lib);
@@ -138,11 +137,9 @@ void checked_build(const std::string &page, const std::vector<std::string> &page
     end_diag_capture();
     begin_diag_capture(cap);
     std::string path = page_path(indir, page.c_str());
-    begin_links(indir.c_str(), outdir.c_str(), subdir.c_str(), pages);
     begin_page_links(path.c_str());
     check_page_inc(path.c_str(), scan_header_lines(path));
     tovrel(page.c_str());
-    end_links();
     int errors, warnings; // counted from the lines, with the driver's failures among them
     end_check_inc(&errors, &warnings);
     end_diag_capture();
