@@ -6,6 +6,10 @@
 #include <cstring>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "driver/check_links.h"
 #include "driver/page_build.h"
 #include "driver/page_names.h"
@@ -102,12 +106,28 @@ void end_diag_capture()
 
 namespace {
 
+// The regular file at path opened for reading, or null: a FIFO or a device, which the build
+// reports itself, is never waited on.
+FILE *open_regular(const std::string &path)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        return nullptr;
+    }
+    FILE *in = fd >= 0 ? fdopen(fd, "rb") : nullptr;
+    if (in == nullptr && fd >= 0)
+        close(fd);
+    return in;
+}
+
 // Reads the title and header lines of the page file at path as the build will, with the
 // diagnostics a check gives for them. Returns the line its body starts at (1 when the page
 // cannot be read: the build says why).
 int scan_header_lines(const std::string &path)
 {
-    FILE *in = std::fopen(path.c_str(), "rb");
+    FILE *in = open_regular(path);
     if (in == nullptr)
         return 1;
     std::string line;
@@ -155,7 +175,7 @@ std::string source_of(const WatchDiag &diag)
         return "";
     std::string path = diag.line.substr(0, colon);
     long wanted = std::strtol(diag.line.c_str() + colon + 1, nullptr, 10);
-    FILE *in = wanted > 0 ? std::fopen(path.c_str(), "rb") : nullptr;
+    FILE *in = wanted > 0 ? open_regular(path) : nullptr;
     if (in == nullptr)
         return "";
     std::string line;
