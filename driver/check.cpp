@@ -14,6 +14,7 @@
 #include "driver/check_links.h"
 #include "driver/page_build.h"
 #include "driver/page_names.h"
+#include "driver/progress.h"
 #include "driver/settings.h"
 #include "engine/bld_html.h"
 #include "pageio/page_input.h"
@@ -92,6 +93,9 @@ void check_page(FILE *sink, const char *name)
                      "the page file's lines end in CR alone: it reads as a title only");
         else if (result == PAGE_UNREADABLE)
             diag_inc(DIAG_ERROR, in.path.c_str(), 0, "can't read the page file");
+        else if (result == PAGE_TOO_LARGE)
+            diag_inc(DIAG_ERROR, in.path.c_str(), 1,
+                     "the page's output grows past its bound: its build stops and fails");
     }
     close_page_input(&in);
 }
@@ -128,8 +132,12 @@ int check_pages()
     }
     std::unique_ptr<FILE, decltype(&std::fclose)> sink(open_null_sink(), &std::fclose);
     begin_links(indir.c_str(), outdir.c_str(), subdir.c_str(), pages);
-    for (const std::string &page : pages)
+    begin_progress(pages.size());
+    for (const std::string &page : pages) {
         check_page(sink.get(), page.c_str());
+        step_progress();
+    }
+    end_progress();
     end_links();
     return static_cast<int>(pages.size());
 }
@@ -148,6 +156,7 @@ int check_site()
     } else {
         check_output_dir();
         pages = check_pages();
+        check_unset_inc();
         check_unreached_inc();
     }
     int errors, warnings;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -16,21 +17,32 @@
 
 namespace {
 
+// The links that lead nowhere written by one library line.
+struct LinkGroup {
+    std::string path; // the library's
+    int line = 0;
+    int shown = 0; // warned of
+    int more = 0;  // counted only
+};
+
 struct LinkState {
     std::string indir, outdir, subdir;
-    std::string page;                              // the path of the page being checked
-    std::unordered_set<std::string_view> pages;    // the names of the pages, without ".html"
-    std::unordered_map<std::string, int> verdicts; // link's path -> LINK_FOUND ...
-    std::unordered_set<std::string> said;          // "path:line:link" already warned of
+    std::string page;                                 // the path of the page being checked
+    std::unordered_set<std::string_view> pages;       // the names of the pages, without ".html"
+    std::unordered_map<std::string, int> verdicts;    // link's path -> LINK_FOUND ...
+    std::unordered_set<size_t> met;                   // "place link" of a library line, hashed
+    std::unordered_map<std::string, size_t> group_of; // "path:line" -> index in groups
+    std::vector<LinkGroup> groups;                    // in the order of their first link
 };
 LinkState links;
 
 enum LinkVerdict { LINK_FOUND, LINK_MISSING, LINK_OUTSIDE };
 
-// The lookups and warned links kept at most: the links of the library's lines repeat on
-// every page, those of the pages mostly do not, so bounded sets keep the memory of a large
-// site small.
+// The lookups kept at most: the links of the library's lines repeat on every page, those of
+// the pages mostly do not, so a bounded cache keeps the memory of a large site small.
 constexpr size_t max_cached = 512;
+// The links that lead nowhere shown for one library line; the rest are counted in a note.
+constexpr int shown_per_line = 3;
 
 bool is_name_char(char c)
 {
@@ -141,6 +153,18 @@ int judge_path(std::string_view file)
     return verdict;
 }
 
+void warn_link(int verdict, std::string_view link, const char *path, int line)
+{
+    std::string shown = clip_text(link);
+    if (verdict == LINK_MISSING)
+        diag_inc(DIAG_WARNING, path, line,
+                 "link '%s' leads to no page of the input directory and no file of the output "
+                 "directory",
+                 shown.c_str());
+    else
+        diag_inc(DIAG_WARNING, path, line, "link '%s' leads outside the site", shown.c_str());
+}
+
 // Judges one link value found at line of path.
 void judge_link(std::string_view link, const char *path, int line)
 {
@@ -150,21 +174,32 @@ void judge_link(std::string_view link, const char *path, int line)
     int verdict = judge_path(link.substr(0, std::min(link.find_first_of("?#"), link.size())));
     if (verdict == LINK_FOUND)
         return;
-    // A library line writes the same link on every page that uses it: say it once.
-    if (links.said.size() >= max_cached) // many links from macro arguments: forget old ones
-        links.said.clear();
-    if (links.page != path &&
-        !links.said.insert(std::string(path) + ":" + std::to_string(line) + ":" + std::string(link))
-             .second)
+    if (links.page == path) { // a page's own text line
+        warn_link(verdict, link, path, line);
         return;
-    std::string shown(link);
-    if (verdict == LINK_MISSING)
-        diag_inc(DIAG_WARNING, path, line,
-                 "link '%s' leads to no page of the input directory and no file of the output "
-                 "directory",
-                 shown.c_str());
-    else
-        diag_inc(DIAG_WARNING, path, line, "link '%s' leads outside the site", shown.c_str());
+    }
+    // A library line: a sub-menu item's link is shown at the page's sub-link line that gave
+    // it, and each library line shows its first few links and counts the rest.
+    const char *page = nullptr;
+    int page_line = check_sublink_line_inc(&page);
+    const char *place = page_line > 0 ? page : path;
+    int place_line = page_line > 0 ? page_line : line;
+    std::string met = strprintf("%s:%d:%d ", place, place_line, line).append(link);
+    if (!links.met.insert(std::hash<std::string>()(met)).second)
+        return;
+    std::string key = strprintf("%s:%d", path, line);
+    auto [at, added] = links.group_of.try_emplace(key, links.groups.size());
+    if (added)
+        links.groups.push_back({path, line, 0, 0});
+    LinkGroup &group = links.groups[at->second];
+    if (group.shown == shown_per_line) {
+        group.more++;
+        return;
+    }
+    group.shown++;
+    warn_link(verdict, link, place, place_line);
+    if (page_line > 0)
+        diag_inc(DIAG_NOTE, path, line, "the sub-menu item is written here");
 }
 
 } // namespace
@@ -194,5 +229,10 @@ void scan_links(const char *text, size_t len, const char *path, int line)
 
 void end_links()
 {
+    for (const LinkGroup &group : links.groups)
+        if (group.more > 0)
+            diag_inc(DIAG_NOTE, group.path.c_str(), group.line,
+                     "%d more link%s written here lead%s nowhere", group.more,
+                     group.more == 1 ? "" : "s", group.more == 1 ? "s" : "");
     links = LinkState();
 }

@@ -17,11 +17,13 @@ void begin_links(const char *indir, const char *outdir, const char *subdir,
 void begin_page_links(const char *page);
 
 // Looks through len bytes of text that a page's build writes, coming from line of path,
-// and warns of each local link that leads nowhere (for a line of the library, once for each
-// link).
+// and warns of each local link that leads nowhere. A library line's links are warned of once
+// each, at most three of them (a sub-menu item's at the page's sub-link line, with a note at
+// the library line); end_links counts the rest.
 void scan_links(const char *text, size_t len, const char *path, int line);
 
-// Forgets what the check of links learnt.
+// Notes, at each library line with more links that lead nowhere than it showed, how many
+// more there are; then forgets what the check of links learnt.
 void end_links();
 
 #endif

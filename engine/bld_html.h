@@ -103,7 +103,10 @@ enum IncDiag { DIAG_ERROR, DIAG_WARNING, DIAG_NOTE };
 // path and line of the page or library line it comes from.
 typedef void (*IncTextHook)(const char *text, size_t len, const char *path, int line);
 
-// Turns check mode on with no errors or warnings counted; text_hook may be null.
+// Turns check mode on with no errors or warnings counted; text_hook may be null. From here
+// to end_check_inc, an error or warning the engine has written once (the same text at the
+// same place) is not written or counted again: a check that should say everything again
+// begins anew.
 void begin_check_inc(IncTextHook text_hook);
 
 // Reports the library's own problems as the loader met them, located, in line order: a
@@ -119,11 +122,21 @@ void check_page_inc(const char *path, int body_line);
 // reached).
 void check_unreached_inc();
 
+// Warns, once for each name, at its first reference, of every variable that a reference
+// found blank and that nothing set since check mode began (argument variables and nargs
+// aside), suggesting a set name at most two edits away.
+void check_unset_inc();
+
+// While a sub-menu item's include is expanded in check mode: returns the line of the page's
+// sub-link line that led to it and sets *path to the page's path. Otherwise returns 0.
+int check_sublink_line_inc(const char **path);
+
 // Turns check mode off; *errors and *warnings receive what it counted.
 void end_check_inc(int *errors, int *warnings);
 
 // Writes the diagnostic "path:line: kind: text" (just "path: kind: text" when line is 0) to
-// standard error; errors and warnings are counted while check mode is on.
+// standard error; errors and warnings are counted while check mode is on, and written once
+// (notes always).
 [[gnu::format(printf, 4, 5)]] void diag_inc(IncDiag kind, const char *path, int line,
                                             const char *fmt, ...);
 

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/bld_html.h"
@@ -193,6 +195,8 @@ struct IncSite {
 bool var_origin(const char *name, int *page, IncSite *site);
 // Forgets where the variables were set.
 void forget_var_origins();
+// Every variable name set since check mode began, blank values included.
+const std::unordered_set<std::string> &names_set_in_check();
 
 // Check mode (inc_check.cpp): where the expansion stands and what it met.
 // The site of the line being expanded now.
@@ -213,6 +217,18 @@ void check_text(const char *text, size_t len);
 void check_swallowed(const char *name, int line);
 // Reports fault located (called by inc_failure in check mode).
 void check_fault(IncFault fault, const char *subject);
+// An if command with fewer than five fields, or with an operator no relation code has.
+void check_short_condition(int fields);
+void check_unknown_operator(std::string_view op);
+// An include of name with nargs fields is about to be looked up.
+void check_include_fields(const char *name, int nargs);
+// The macro of an include of name with nargs fields writes $[written] in a text line, at
+// written_line of the library (0: not known).
+void check_arguments(const char *name, int nargs, int written, int written_line);
+// A reference to the variable name was blank.
+void check_blank_reference(const char *name);
+// A sub-menu item's include begins (on) or ends.
+void check_submenu_item(bool on);
 
 // Bodies and references (inc_body.cpp). True when a text of have bytes may grow by more;
 // otherwise the reference name is reported as too long to insert.
@@ -236,6 +252,9 @@ MacroSite *macro_site(const ProdAlphaList *body);
 // Writes the expansion of parsed into outf (null: standard output), with process_include's
 // traces; name serves the traces only.
 void expand_body(FILE *outf, const char *name, ParsedBody *parsed, int nargs, char **args);
+// Check mode: warns when the include of name with nargs fields gives fewer arguments than
+// a text line of parsed writes.
+void check_written_arguments(const char *name, int nargs, const ParsedBody *parsed);
 
 // Expansion (inc_expand.cpp). The one way an include text is included: str (len bytes as
 // received, for the trace) is cut at its line end, split at '|', and its macro included.

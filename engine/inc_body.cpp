@@ -71,6 +71,8 @@ const char *reference_value(Reference *ref, int nargs, char **args)
         value = get_val_hinted(ref->name.c_str(), &ref->hint);
         if (value && inc_state.checking)
             check_reference(ref->name.c_str());
+        else if (inc_state.checking)
+            check_blank_reference(ref->name.c_str());
     }
     if (tracing(TRACE_ALL))
         trace(TRACE_ALL, "get_val(%s)=%s.\n", ref->name.c_str(), or_null(value));
@@ -126,7 +128,9 @@ std::vector<Piece> cut_pieces(const char *line)
 
 struct ParsedBody {
     std::vector<ParsedLine> lines;
-    MacroSite site; // where the library defines it (line 0: not from the library)
+    MacroSite site;      // where the library defines it (line 0: not from the library)
+    int written_arg = 0; // the highest $[n] a text line writes (not a command or include)
+    int written_at = 0;  // the index of the first line that writes it
 };
 
 namespace {
@@ -143,6 +147,11 @@ ParsedBody *parse_body(const ProdAlphaList *body, const MacroSite &site)
         if (std::strstr(text, "$["))
             line.pieces = cut_pieces(text);
         line.plain = line.pieces.empty() && line.text[0] != '>';
+        for (const Piece &piece : line.pieces)
+            if (line.text[0] != '>' && piece.has_ref && piece.ref.arg > parsed->written_arg) {
+                parsed->written_arg = piece.ref.arg;
+                parsed->written_at = i;
+            }
         if (line.plain) // written with its line feed in one piece
             line.text.push_back('\n');
     }
@@ -325,6 +334,14 @@ void expand_body(FILE *outf, const char *name, ParsedBody *parsed, int nargs, ch
             break;
         run_line(outf, &line, nargs, args);
     }
+}
+
+void check_written_arguments(const char *name, int nargs, const ParsedBody *parsed)
+{
+    if (parsed->written_arg < nargs)
+        return;
+    int line = parsed->site.line > 0 ? parsed->site.line + 1 + parsed->written_at : 0;
+    check_arguments(name, nargs, parsed->written_arg, line);
 }
 
 void process_include(FILE *outf, const char *name, ProdAlphaList *body, int nargs, char **args)

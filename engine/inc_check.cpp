@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -56,6 +57,11 @@ struct CheckState {
     int errors = 0;
     int warnings = 0;
     bool runaway_said = false;                          // for the current outer include
+    bool in_item = false;                               // a sub-menu item is being expanded
+    std::unordered_set<size_t> said;                    // errors and warnings written, hashed
+    bool lead_said = true;                              // the last of them was written
+    std::unordered_set<std::string> blank_seen;         // names of blank references met
+    std::vector<std::pair<std::string, IncSite>> blank; // the same, each at its first site
     std::unordered_set<std::string> order_warned;       // variables warned of on this page
     std::unordered_map<std::string, IncSite> swallowed; // lower-cased >Name -> its line
 };
@@ -64,14 +70,21 @@ CheckState check;
 const char *const frame_macros[] = {"pagestart",    "pagehdr",     "pageend",
                                     "submenustart", "submenuitem", "submenuend"};
 
+// Writes one diagnostic. While checking, an error or warning already written (the same text
+// at the same place) is not written again, nor are the engine's notes that follow it
+// (own_note); the notes a caller gives through diag_inc are always written.
 [[gnu::format(printf, 3, 0)]] void write_diag(IncDiag kind, const IncSite &site, const char *fmt,
-                                              va_list ap)
+                                              va_list ap, bool own_note = true)
 {
     static const char *const kinds[] = {"error", "warning", "note"};
     // One write for the whole line: standard error is unbuffered, and a check may say a lot.
     std::string text = site.line > 0 ? strprintf("%s:%d: %s: ", site.path, site.line, kinds[kind])
                                      : strprintf("%s: %s: ", site.path, kinds[kind]);
     text.append(vstrprintf(fmt, ap)).push_back('\n');
+    if (inc_state.checking && kind != DIAG_NOTE)
+        check.lead_said = check.said.insert(std::hash<std::string>()(text)).second;
+    if (inc_state.checking && !check.lead_said && (kind != DIAG_NOTE || own_note))
+        return;
     flush_output();
     std::fwrite(text.data(), 1, text.size(), stderr);
     if (inc_state.checking && kind == DIAG_ERROR)
@@ -92,7 +105,8 @@ const char *const frame_macros[] = {"pagestart",    "pagehdr",     "pageend",
 void note_include_chain()
 {
     for (size_t i = check.frames.size(); i-- > 0;)
-        diag_at(DIAG_NOTE, check.frames[i].site, "'%s' is included here", check.frames[i].name);
+        diag_at(DIAG_NOTE, check.frames[i].site, "'%s' is included here",
+                clip_text(check.frames[i].name).c_str());
 }
 
 // " (A -> B -> A)" when name closes a cycle of the includes open, else "".
@@ -104,8 +118,8 @@ std::string cycle_of(const char *name)
             continue;
         std::string chain = " (";
         for (size_t j = i; j < check.frames.size(); j++)
-            chain.append(check.frames[j].name).append(" -> ");
-        return chain.append(name).append(")");
+            chain.append(clip_text(check.frames[j].name)).append(" -> ");
+        return chain.append(clip_text(name)).append(")");
     }
     return "";
 }
@@ -118,7 +132,7 @@ void report_runaway(IncFault fault, const char *subject)
         return;
     check.runaway_said = true;
     IncSite start = check.frames.empty() ? check.here : check.frames.front().site;
-    const char *top = check.frames.empty() ? subject : check.frames.back().name;
+    std::string top = clip_text(check.frames.empty() ? subject : check.frames.back().name);
     if (fault == FAULT_NESTING)
         diag_at(DIAG_ERROR, start, "include nesting too deep (over %d levels)%s", max_include_depth,
                 cycle_of(subject).c_str());
@@ -127,9 +141,69 @@ void report_runaway(IncFault fault, const char *subject)
                 max_expansions, cycle_of(subject).c_str());
     else
         diag_at(DIAG_ERROR, start, "expanded text too long (over %zu bytes): $[%s] not inserted",
-                max_text_len, subject);
+                max_text_len, clip_text(subject).c_str());
     if (!check.frames.empty())
-        diag_at(DIAG_NOTE, check.here, "the limit is met here, in '%s'", top);
+        diag_at(DIAG_NOTE, check.here, "the limit is met here, in '%s'", top.c_str());
+}
+
+// The number of edits (insert, delete or replace a byte) that turn a into b, the case of 'A'
+// to 'Z' ignored; 3 for any number above two.
+size_t edits_up_to_two(std::string_view a, std::string_view b)
+{
+    if (a.size() > b.size() + 2 || b.size() > a.size() + 2)
+        return 3;
+    std::vector<size_t> row(b.size() + 1), next(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); j++)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); i++) {
+        next[0] = i;
+        size_t best = next[0];
+        for (size_t j = 1; j <= b.size(); j++) {
+            bool same = to_lower_ascii(a[i - 1]) == to_lower_ascii(b[j - 1]);
+            next[j] = std::min({row[j] + 1, next[j - 1] + 1, row[j - 1] + (same ? 0 : 1)});
+            best = std::min(best, next[j]);
+        }
+        if (best > 2) // every way on is already longer
+            return 3;
+        row.swap(next);
+    }
+    return std::min<size_t>(row[b.size()], 3);
+}
+
+// "; did you mean 'X'?" for the name of names nearest to name (the first in byte order of
+// the nearest) when it is at most two edits away, else "".
+template <typename Names> std::string suggestion(std::string_view name, const Names &names)
+{
+    const std::string *best = nullptr;
+    size_t best_edits = 3;
+    for (const std::string &candidate : names) {
+        size_t edits = edits_up_to_two(name, candidate);
+        if (edits < best_edits || (edits == best_edits && best && candidate < *best)) {
+            best = &candidate;
+            best_edits = edits;
+        }
+    }
+    return best ? "; did you mean '" + clip_text(*best) + "'?" : "";
+}
+
+// The names of the macros as the library spells them, in the order of the index.
+std::vector<std::string> macro_names()
+{
+    std::vector<std::string> names;
+    for (int i = 0; incs && i < incs->nitems; i++) {
+        const MacroSite *site = macro_site(static_cast<ProdAlphaList *>(incs->item[i]));
+        names.emplace_back(site ? site->name : std::string(incs->key[i]));
+    }
+    return names;
+}
+
+// True when name is an argument variable (arg followed by digits) or nargs.
+bool is_argument_variable(std::string_view name)
+{
+    if (name == "nargs")
+        return true;
+    return name.size() > 3 && name.starts_with("arg") &&
+           name.find_first_not_of("0123456789", 3) == std::string_view::npos;
 }
 
 } // namespace
@@ -188,24 +262,32 @@ void check_reference(const char *name)
     diag_at(DIAG_WARNING, check.here,
             "$[%s] is set by an earlier page, not by this one: its value depends on the build "
             "order (-u or a one-page build gives another)",
-            name);
-    diag_at(DIAG_NOTE, origin, "$[%s] is set here", name);
+            clip_text(name).c_str());
+    diag_at(DIAG_NOTE, origin, "$[%s] is set here", clip_text(name).c_str());
 }
 
 void check_fault(IncFault fault, const char *subject)
 {
     switch (fault) {
     case FAULT_UNKNOWN: {
-        diag_at(DIAG_ERROR, check.here, "unknown include '%s': the library defines no such macro",
-                subject);
+        if (check.frames.empty() && check.here.line == 1) { // the build's own, on every page
+            diag_at(DIAG_ERROR, {library_path(), 0},
+                    "the library defines no macro '%s', which the build includes on every page",
+                    clip_text(subject).c_str());
+            break;
+        }
+        diag_at(DIAG_ERROR, check.here, "unknown include '%s': the library defines no such macro%s",
+                clip_text(subject).c_str(), suggestion(subject, macro_names()).c_str());
         note_include_chain();
         auto it = check.swallowed.find(lower_ascii(subject));
         if (it != check.swallowed.end())
-            diag_at(DIAG_NOTE, it->second, "'>%s' here is a line of the macro before it", subject);
+            diag_at(DIAG_NOTE, it->second, "'>%s' here is a line of the macro before it",
+                    clip_text(subject).c_str());
         break;
     }
     case FAULT_COMMAND:
-        diag_at(DIAG_ERROR, check.here, "invalid command '%s' (set, clear or if)", subject);
+        diag_at(DIAG_ERROR, check.here, "invalid command '%s' (set, clear or if)",
+                clip_text(subject).c_str());
         note_include_chain();
         break;
     case FAULT_NESTING:
@@ -216,6 +298,89 @@ void check_fault(IncFault fault, const char *subject)
     default: // the library is loaded before any check
         diag_at(DIAG_ERROR, {subject, 0}, "the include library cannot be used");
         break;
+    }
+}
+
+void check_short_condition(int fields)
+{
+    diag_at(DIAG_WARNING, check.here,
+            "'if' has only %d of its five fields (value|operator|value|true text|false text): a "
+            "build writes nothing for it",
+            fields);
+    note_include_chain();
+}
+
+void check_unknown_operator(std::string_view op)
+{
+    diag_at(DIAG_WARNING, check.here,
+            "unknown operator '%s' in 'if' (<, <=, ==, =, >, >=, !=, <>): the condition never "
+            "holds, so the false text is always written",
+            clip_text(op).c_str());
+    note_include_chain();
+}
+
+void check_include_fields(const char *name, int nargs)
+{
+    // A page's sub-link line starts a sub-menu item; the same line in a macro is an include.
+    if (check.frames.empty() || std::strncmp(name, "SubLink", 7) != 0 ||
+        (name[7] != '\0' && name[7] != 'N') || nargs < 2)
+        return;
+    diag_at(DIAG_WARNING, check.here,
+            "'>%s' in a macro adds no sub-menu item: only a page's own sub-link lines do",
+            clip_text(name).c_str());
+    note_include_chain();
+}
+
+void check_arguments(const char *name, int nargs, int written, int written_line)
+{
+    int given = std::max(nargs - 1, 0);
+    if (check.frames.empty() && check.here.line == 1 && written_line > 0) {
+        // An include the build makes itself (a page's first line is its title): the same on
+        // every page, so said once, at the library line.
+        diag_at(DIAG_WARNING, {library_path(), written_line},
+                "the build includes '%s' with %d argument%s, but the macro writes $[%d]: it is "
+                "always written empty",
+                clip_text(name).c_str(), given, given == 1 ? "" : "s", written);
+        return;
+    }
+    diag_at(DIAG_WARNING, check.here,
+            "include '%s' gives %d argument%s, but the macro writes $[%d]: it is written empty",
+            clip_text(name).c_str(), given, given == 1 ? "" : "s", written);
+    if (written_line > 0)
+        diag_at(DIAG_NOTE, {library_path(), written_line}, "'%s' writes $[%d] here",
+                clip_text(name).c_str(), written);
+}
+
+void check_blank_reference(const char *name)
+{
+    if (is_argument_variable(name) || names_set_in_check().count(name) > 0)
+        return;
+    if (check.blank_seen.insert(name).second)
+        check.blank.emplace_back(name, check.here);
+}
+
+void check_submenu_item(bool on)
+{
+    check.in_item = on;
+}
+
+int check_sublink_line_inc(const char **path)
+{
+    if (!inc_state.checking || !check.in_item || check.frames.empty())
+        return 0;
+    *path = check.frames.front().site.path;
+    return check.frames.front().site.line;
+}
+
+void check_unset_inc()
+{
+    const auto &set = names_set_in_check();
+    for (const auto &[name, site] : check.blank) {
+        if (set.count(name) > 0)
+            continue;
+        diag_at(DIAG_WARNING, site,
+                "$[%s] is never set: no page or macro sets it, so it is always empty%s",
+                clip_text(name).c_str(), suggestion(name, set).c_str());
     }
 }
 
@@ -257,7 +422,7 @@ void check_unreached_inc()
               [](const MacroSite *a, const MacroSite *b) { return a->line < b->line; });
     for (const MacroSite *site : unused)
         diag_at(DIAG_WARNING, {library_path(), site->line}, "macro '%s' is never included",
-                site->name.c_str());
+                clip_text(site->name).c_str());
 }
 
 void end_check_inc(int *errors, int *warnings)
@@ -273,6 +438,6 @@ void diag_inc(IncDiag kind, const char *path, int line, const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    write_diag(kind, {path, line}, fmt, ap);
+    write_diag(kind, {path, line}, fmt, ap, false);
     va_end(ap);
 }

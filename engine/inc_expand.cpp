@@ -115,8 +115,11 @@ int run_condition(FILE *fp, const char *str, int nargs, char **args)
     if (tracing(TRACE_EXPAND))
         trace(TRACE_EXPAND, "do_if(%s)\n", str);
     std::string_view fld[5];
-    if (int missing = cut_condition(str, fld))
+    if (int missing = cut_condition(str, fld)) {
+        if (inc_state.checking)
+            check_short_condition(missing);
         return missing;
+    }
 
     // The fields are used as they stand when no reference can be in them, as in most.
     std::string_view s1 = fld[0], s2 = fld[2], t = fld[3], f = fld[4];
@@ -125,6 +128,8 @@ int run_condition(FILE *fp, const char *str, int nargs, char **args)
         evaluate_fields(values, nargs, args);
     }
     int rval = relop_code(fld[1]);
+    if (rval == 0 && inc_state.checking)
+        check_unknown_operator(fld[1]);
     if (tracing(TRACE_EXPAND)) {
         auto n = [](std::string_view v) { return static_cast<int>(v.size()); };
         trace(TRACE_EXPAND,
@@ -216,6 +221,8 @@ void include_text(FILE *outf, const char *str, size_t len, MacroHint *hint)
 
 void include_fields(FILE *outf, const char *name, int nargs, char **args, MacroHint *hint)
 {
+    if (inc_state.checking)
+        check_include_fields(name, nargs);
     int pos = hint ? find_inc_hinted(name, hint) : find_inc(name);
     if (pos < 0) {
         inc_failure(FAULT_UNKNOWN, name);
@@ -227,8 +234,10 @@ void include_fields(FILE *outf, const char *name, int nargs, char **args, MacroH
     auto *body = static_cast<ProdAlphaList *>(incs->item[pos]);
     publish_args(nargs, args);
     ParsedBody *parsed = parsed_form(body);
-    if (inc_state.checking)
+    if (inc_state.checking) {
+        check_written_arguments(name, nargs, parsed);
         check_enter(name, body);
+    }
     inc_state.include_depth++;
     expand_body(outf, name, parsed, nargs, args);
     inc_state.include_depth--;

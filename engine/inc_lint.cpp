@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/bld_html_internal.h"
+#include "support/util.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ struct LibDiag {
 
 LibDiag describe(const LibFinding &f)
 {
+    std::string name = clip_text(f.name);
     switch (f.problem) {
     case LIB_OPEN:
         return {0, DIAG_ERROR, "can't open the include library: " + f.name, 0, ""};
@@ -32,14 +34,13 @@ LibDiag describe(const LibFinding &f)
                 0, ""};
     case LIB_UNCLOSED:
         return {f.line, DIAG_WARNING,
-                "macro '" + f.name + "' has no closing line: it runs to the end of the file", 0,
-                ""};
+                "macro '" + name + "' has no closing line: it runs to the end of the file", 0, ""};
     case LIB_BLANK_CLOSE:
         return {f.line, DIAG_WARNING,
                 "'>' followed by blanks does not close a macro; only '>' alone does", 0, ""};
     case LIB_TWICE:
-        return {f.line, DIAG_WARNING, "macro '" + f.name + "' is defined twice", f.first_line,
-                "'" + f.name + "' is first defined here"};
+        return {f.line, DIAG_WARNING, "macro '" + name + "' is defined twice", f.first_line,
+                "'" + name + "' is first defined here"};
     }
     return {0, DIAG_ERROR, "", 0, ""};
 }
@@ -71,11 +72,12 @@ void find_macros_left_open(std::vector<LibDiag> *out)
             if (warned)
                 continue;
             warned = true;
+            std::string macro = clip_text(site->name), stray = clip_text(name);
             out->push_back({site->line, DIAG_WARNING,
-                            "macro '" + site->name + "' is probably missing its closing line: '>" +
-                                name + "' at line " + std::to_string(line) +
+                            "macro '" + macro + "' is probably missing its closing line: '>" +
+                                stray + "' at line " + std::to_string(line) +
                                 " names no macro and was meant to open a definition",
-                            line, "'>" + name + "' is read as a line of '" + site->name + "'"});
+                            line, "'>" + stray + "' is read as a line of '" + macro + "'"});
         }
     }
 }

@@ -212,7 +212,11 @@ void include_item(FILE *outf, std::string_view rest)
     static std::string item; // nothing the include runs comes back here
     static MacroHint hint;
     item.assign("SubMenuItem").append(rest);
+    if (inc_state.checking)
+        check_submenu_item(true);
     include_text(outf, item.c_str(), item.size(), &hint);
+    if (inc_state.checking)
+        check_submenu_item(false);
 }
 
 // The sub-menu from the sub-link lines of lines, or of the lines up to notes.from and the

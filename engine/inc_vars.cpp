@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -28,11 +29,18 @@ struct VarOrigin {
     IncSite site;
 };
 std::unordered_map<std::string, VarOrigin> origins;
+// Every name set while checking, kept through clear: what no page or macro ever sets is
+// always blank.
+std::unordered_set<std::string> ever_set;
 
 void note_origin(const char *name)
 {
-    if (inc_state.checking)
-        origins[name] = {check_page_number(), *check_here()};
+    if (!inc_state.checking)
+        return;
+    auto [it, added] = origins.try_emplace(name);
+    it->second = {check_page_number(), *check_here()};
+    if (added)
+        ever_set.insert(it->first);
 }
 
 // Slot of the variable name in vars, or -1: the slot *hint names when its key is name, else
@@ -240,6 +248,11 @@ void publish_args(int nargs, char **args)
     inc_state.lastnargs = nargs;
 }
 
+const std::unordered_set<std::string> &names_set_in_check()
+{
+    return ever_set;
+}
+
 bool var_origin(const char *name, int *page, IncSite *site)
 {
     if (find_var(name, recent_slot(name)) < 0)
@@ -253,6 +266,7 @@ bool var_origin(const char *name, int *page, IncSite *site)
 void forget_var_origins()
 {
     origins.clear();
+    ever_set.clear();
 }
 
 // A copy of the variables in their order, and the argument count.

@@ -96,6 +96,14 @@ std::string strprintf(const char *fmt, ...)
     return text;
 }
 
+std::string clip_text(std::string_view text)
+{
+    constexpr size_t shown = 200;
+    if (text.size() <= shown)
+        return std::string(text);
+    return std::string(text.substr(0, shown)) + "...";
+}
+
 bool write_all(int fd, const char *text, size_t size)
 {
     while (size > 0) {

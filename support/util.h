@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 // Prints "out of memory" to standard error and ends the process with status 3, having first
 // called the hook set by set_out_of_memory_hook (if any). main() installs it as the
@@ -50,5 +51,9 @@ bool read_all(int fd, size_t expected, std::string *data);
 [[gnu::format(printf, 1, 2)]] std::string strprintf(const char *fmt, ...);
 // strprintf with the arguments in ap, which it leaves to the caller to end.
 [[gnu::format(printf, 1, 0)]] std::string vstrprintf(const char *fmt, va_list ap);
+
+// How a diagnostic shows a name or text: text itself, or its first 200 bytes and "..." when
+// it is longer, so a huge name cannot flood the diagnostics.
+std::string clip_text(std::string_view text);
 
 #endif

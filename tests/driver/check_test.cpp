@@ -118,6 +118,44 @@ TEST(CheckMode, EachMistakeIsReportedAtItsLine)
              "macro\n" +
              lib + "16: note: '>Photo' here is a line of the macro before it\n",
          "1 pages checked: 3 errors, 2 warnings\n"},
+        // Mistakes a build passes in silence: a variable nothing sets (arguments and a set met
+        // later are fine), an include short of an argument its macro writes (one it only
+        // tests or passes on is optional), a misspelt macro, a sub-link line in a macro.
+        {{">Byline\nby $[autor] $[later] $[arg7] $[nargs]\n>!set|author|Ann\n>\n"
+          ">Cake\n<p>$[1] $[2] $[3]</p>\n<i>$[4]</i>\n>!if|$[5]|==||no|$[5]\n>Card|$[6]\n>\n"
+          ">Card\n>\n>Menu\n>SubLink|Home|index.html\n>\n>SubLink\n>\n",
+          {{"a.html", "T\n\n>Byline\n>!set|later|x\n>Cake|Cheesecake|Baked|5.00\n>Cake|a|b|c|d\n"
+                      ">Cakes|x\n>Menu\n"}}},
+         "in/a.html:5: warning: include 'Cake' gives 3 arguments, but the macro writes $[4]: it is "
+         "written empty\n" +
+             lib +
+             "19: note: 'Cake' writes $[4] here\n"
+             "in/a.html:7: error: unknown include 'Cakes': the library defines no such macro; did "
+             "you mean 'Cake'?\n" +
+             lib +
+             "26: warning: '>SubLink' in a macro adds no sub-menu item: only a page's own "
+             "sub-link lines do\n"
+             "in/a.html:8: note: 'Menu' is included here\n" +
+             lib +
+             "14: warning: $[autor] is never set: no page or macro sets it, so it is always "
+             "empty; did you mean 'author'?\n",
+         "1 pages checked: 1 errors, 3 warnings\n"},
+        // A condition that never holds, said once for the macro line whatever includes it, and
+        // one a build writes nothing for.
+        {{">Nav\n>!if|$[1]|=<|b|<b>x</b>|<a>x</a>\n>\n",
+          {{"a.html", "A\n\n>Nav|a\n>!if|x|y\n"}, {"b.html", "B\n\n>Nav|b\n"}}},
+         lib +
+             "14: warning: unknown operator '=<' in 'if' (<, <=, ==, =, >, >=, !=, <>): the "
+             "condition never holds, so the false text is always written\n"
+             "in/a.html:3: note: 'Nav' is included here\n"
+             "in/a.html:4: warning: 'if' has only 2 of its five fields (value|operator|value|true "
+             "text|false text): a build writes nothing for it\n",
+         "2 pages checked: 0 errors, 2 warnings\n"},
+        // A huge name is shown by its first 200 bytes.
+        {{"", {{"a.html", "T\n\n>" + std::string(300, 'x') + "\n"}}},
+         "in/a.html:3: error: unknown include '" + std::string(200, 'x') +
+             "...': the library defines no such macro\n",
+         "1 pages checked: 1 errors, 0 warnings\n"},
     };
     for (const Case &c : cases) {
         Sandbox box;
@@ -127,6 +165,52 @@ TEST(CheckMode, EachMistakeIsReportedAtItsLine)
         EXPECT_EQ(r.status, c.summary.find(": 0 errors") == std::string::npos ? 2 : 0) << c.err;
         EXPECT_TRUE(dir_names(box.site + "/out").empty()) << c.err;
     }
+}
+
+TEST(CheckMode, LinksOfALibraryLineAreGrouped)
+{
+    // Each page gives one macro line and the sub-menu item line a link of its own that leads
+    // nowhere: three of each are shown (the sub-menu's at the page's sub-link line), the rest
+    // counted. A link met again at the same place is not counted again.
+    Site site = {"-", {}};
+    for (char n = '1'; n <= '5'; n++)
+        site.pages[std::string("p") + n + ".html"] = std::string("T\n\n>Pic|gone") + n +
+                                                     ".png\n>SubLink|Lost|lost" + n +
+                                                     ".html\n>Pic|gone" + n + ".png\n";
+    Sandbox box;
+    write_file(box.site + "/include/include.txt",
+               ">PageStart\n>\n>PageHdr\n>\n>PageEnd\n>\n>SubMenuStart\n>\n>SubMenuItem\n"
+               "<a href=\"$[2]\">$[1]</a>\n>\n>SubMenuEnd\n>\n>SubLink\n>\n>Pic\n<img "
+               "src=\"$[1]\">\n>\n");
+    RunResult r = check_site(box, site);
+    std::string err;
+    const std::string missing =
+        "' leads to no page of the input directory and no file of the output directory\n";
+    for (char n = '1'; n <= '3'; n++)
+        err += "include/include.txt:17: warning: link 'gone" + std::string(1, n) + ".png" +
+               missing + "in/p" + n + ".html:4: warning: link 'lost" + n + ".html" + missing +
+               "include/include.txt:10: note: the sub-menu item is written here\n";
+    EXPECT_EQ(r.err, err + "include/include.txt:17: note: 2 more links written here lead nowhere\n"
+                           "include/include.txt:10: note: 2 more links written here lead "
+                           "nowhere\n");
+    EXPECT_EQ(r.out, "5 pages checked: 0 errors, 6 warnings\n" + std::string(terminating));
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(CheckMode, TheBuildsOwnIncludesAreFaultsOfTheLibrary)
+{
+    // Every page meets them alike: said once, at the library, however many pages there are.
+    Sandbox box;
+    write_file(box.site + "/include/include.txt",
+               ">PageStart\n<title>$[1] $[2]</title>\n>\n>PageEnd\n>\n>SubMenuStart\n>\n"
+               ">SubMenuItem\n>\n>SubMenuEnd\n>\n");
+    RunResult r = check_site(box, {"-", {{"a.html", "A\n\nx\n"}, {"b.html", "B\n\ny\n"}}});
+    EXPECT_EQ(r.err, "include/include.txt:2: warning: the build includes 'PageStart' with 1 "
+                     "argument, but the macro writes $[2]: it is always written empty\n"
+                     "include/include.txt: error: the library defines no macro 'PageHdr', which "
+                     "the build includes on every page\n");
+    EXPECT_EQ(r.out, "2 pages checked: 1 errors, 1 warnings\n" + std::string(terminating));
+    EXPECT_EQ(r.status, 2);
 }
 
 TEST(CheckMode, DirectoriesABuildCannotUse)

@@ -93,7 +93,7 @@ TEST(Progress, OnATerminalItIsErasedBeforeEveryOtherLineAndAtTheEnd)
 {
     Sandbox box;
     make_pages(box, 250);
-    for (const char *batch : {"-a", "-u"}) {
+    for (const char *batch : {"-a", "-u", "-c"}) {
         std::filesystem::remove_all(box.site + "/out");
         std::filesystem::create_directories(box.site + "/out");
         RunResult plain = run_tovrel(box, {"-v", "1", batch}); // not a terminal

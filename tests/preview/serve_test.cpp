@@ -164,16 +164,16 @@ TEST_F(ServedSite, StreamTellsItsPageTheDiagnosticsOfItsLastBuildAndTheLibrarys)
     save_by_rename(box.site + "/include/include.txt",
                    std::string(test_library()) + ">PageHdr\n>\n");
     ASSERT_TRUE(w.wait_out("rebuilt all 2 pages ("));
-    // 20 entries shown, the rest counted; the library's warning (and its note) on each page.
+    // 20 entries shown, the rest counted; the library's warnings (one with a note) on each page.
     std::string b = first_event_for(port, "%2Fb.html");
     EXPECT_TRUE(b.starts_with("event: diags\ndata: {\"errors\":{\"c\":25,\"n\":25,\"e\":[")) << b;
     EXPECT_EQ(count_of(b, "unknown include 'Nope'"), 20) << b;
     EXPECT_EQ(count_of(b, "\"s\":\">Nope|\\\"q\\\"\\u0009<i>\"}"), 20) << b;
-    EXPECT_NE(b.find("\"warnings\":{\"c\":1,\"n\":2,"), std::string::npos) << b;
+    EXPECT_NE(b.find("\"warnings\":{\"c\":2,\"n\":3,"), std::string::npos) << b;
     EXPECT_EQ(count_of(b, "\n"), 3) << "one data line: " << b;
     std::string a = first_event_for(port, "%2Fa.html");
     EXPECT_TRUE(a.starts_with("event: diags\ndata: {\"errors\":{\"c\":0,\"n\":0,\"e\":[]},"
-                              "\"warnings\":{\"c\":1,\"n\":2,"))
+                              "\"warnings\":{\"c\":2,\"n\":3,"))
         << a;
     EXPECT_EQ(w.stop(SIGTERM), 0);
 }
