@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "driver/batch.h"
+#include "driver/check_links.h"
 #include "driver/page_build.h"
 #include "driver/page_names.h"
 #include "driver/progress.h"
@@ -149,7 +150,9 @@ void build_page(Watch *w, const std::string &page)
     std::vector<std::string> pages = list_pages(w->page_dir, &listed);
     DiagCapture lib, diags;
     lib.echo = ECHO_NONE;
-    checked_build(page, pages, &lib, &diags);
+    begin_links(indir.c_str(), outdir.c_str(), subdir.c_str(), pages);
+    checked_build(page, &lib, &diags);
+    end_links();
     say(strprintf("rebuilt %s (%.1f ms)", page.c_str(), ms_since(start)) +
         diag_counts(diags.errors, diags.warnings));
     show_diags(w, url_path(page), diags);
@@ -164,15 +167,14 @@ struct BatchDiags {
     int warnings;
 };
 
-void build_in_batch(Watch *w, const std::string &page, const std::vector<std::string> &pages,
-                    BatchDiags *batch)
+void build_in_batch(Watch *w, const std::string &page, BatchDiags *batch)
 {
     w->seen[page] = file_sig(page_file(page));
     DiagCapture lib, diags;
     lib.echo = ECHO_NONE;
     diags.echo = ECHO_ERRORS;
     diags.said = &batch->said;
-    checked_build(page, pages, &lib, &diags);
+    checked_build(page, &lib, &diags);
     batch->errors += diags.errors;
     batch->warnings += diags.warnings;
     show_diags(w, url_path(page), diags);
@@ -200,8 +202,10 @@ void build_all(Watch *w)
     BatchDiags batch = {{}, w->lib_diags.errors, w->lib_diags.warnings};
     size_t built = 0;
     // A library saved again meanwhile ends this build: the loop starts over with it.
+    begin_links(indir.c_str(), outdir.c_str(), subdir.c_str(), pages);
     while (built < pages.size() && !stop_requested(w) && !library_changed(w))
-        build_in_batch(w, pages[built++], pages, &batch);
+        build_in_batch(w, pages[built++], &batch);
+    end_links();
     end_progress();
     say(strprintf("rebuilt %s (%.1f ms)", pages_done(built, pages.size()).c_str(),
                   ms_since(start)) +
@@ -236,19 +240,21 @@ void build_at_start(Watch *w)
     reset_vars_inc();
     BatchDiags batch = {{}, w->lib_diags.errors, w->lib_diags.warnings};
     int built = 0;
+    begin_links(indir.c_str(), outdir.c_str(), subdir.c_str(), pages);
     for (const std::string &page : pages) {
         if (stop_requested(w))
             break;
         if (all || updated(page.c_str()) == 0) {
             if (!all)
                 reset_vars_inc();
-            build_in_batch(w, page, pages, &batch);
+            build_in_batch(w, page, &batch);
             built++;
         } else {
             w->seen[page] = file_sig(page_file(page));
             step_progress();
         }
     }
+    end_links();
     end_progress();
     if (built > 0)
         say(strprintf("built %d of %zu pages (%.1f ms)", built, pages.size(), ms_since(start)) +

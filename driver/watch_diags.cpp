@@ -6,6 +6,10 @@
 #include <cstring>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "driver/check_links.h"
 #include "driver/page_build.h"
 #include "driver/page_names.h"
@@ -102,12 +106,28 @@ void end_diag_capture()
 
 namespace {
 
+// The regular file at path opened for reading, or null: a FIFO or a device, which the build
+// reports itself, is never waited on.
+FILE *open_regular(const std::string &path)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        return nullptr;
+    }
+    FILE *in = fd >= 0 ? fdopen(fd, "rb") : nullptr;
+    if (in == nullptr && fd >= 0)
+        close(fd);
+    return in;
+}
+
 // Reads the title and header lines of the page file at path as the build will, with the
 // diagnostics a check gives for them. Returns the line its body starts at (1 when the page
 // cannot be read: the build says why).
 int scan_header_lines(const std::string &path)
 {
-    FILE *in = std::fopen(path.c_str(), "rb");
+    FILE *in = open_regular(path);
     if (in == nullptr)
         return 1;
     std::string line;
@@ -129,8 +149,7 @@ int scan_header_lines(const std::string &path)
 
 } // namespace
 
-void checked_build(const std::string &page, const std::vector<std::string> &pages, DiagCapture *lib,
-                   DiagCapture *cap)
+void checked_build(const std::string &page, DiagCapture *lib, DiagCapture *cap)
 {
     begin_check_inc(scan_links);
     begin_diag_capture(lib);
@@ -138,11 +157,9 @@ void checked_build(const std::string &page, const std::vector<std::string> &page
     end_diag_capture();
     begin_diag_capture(cap);
     std::string path = page_path(indir, page.c_str());
-    begin_links(indir.c_str(), outdir.c_str(), subdir.c_str(), pages);
     begin_page_links(path.c_str());
     check_page_inc(path.c_str(), scan_header_lines(path));
     tovrel(page.c_str());
-    end_links();
     int errors, warnings; // counted from the lines, with the driver's failures among them
     end_check_inc(&errors, &warnings);
     end_diag_capture();
@@ -158,7 +175,7 @@ std::string source_of(const WatchDiag &diag)
         return "";
     std::string path = diag.line.substr(0, colon);
     long wanted = std::strtol(diag.line.c_str() + colon + 1, nullptr, 10);
-    FILE *in = wanted > 0 ? std::fopen(path.c_str(), "rb") : nullptr;
+    FILE *in = wanted > 0 ? open_regular(path) : nullptr;
     if (in == nullptr)
         return "";
     std::string line;

@@ -35,10 +35,10 @@ void begin_diag_capture(DiagCapture *cap);
 void end_diag_capture();
 
 // Builds the page named page as the driver's tovrel does, under check mode: the library's own
-// diagnostics go into lib, which writes none of them, then the page's into cap. pages (the
-// site's pages, for its links) is borrowed.
-void checked_build(const std::string &page, const std::vector<std::string> &pages, DiagCapture *lib,
-                   DiagCapture *cap);
+// diagnostics go into lib, which writes none of them, then the page's into cap. Its links are
+// checked within the check of links begun by the caller (check_links.h), which for a batch
+// says a link of a library line once.
+void checked_build(const std::string &page, DiagCapture *lib, DiagCapture *cap);
 
 // The text of the source line a diagnostic line "PATH:LINE: kind: TEXT" is located at,
 // without its line end and cut at 200 bytes (then followed by "..."); "" when it has no line

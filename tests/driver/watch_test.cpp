@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "watch_run.h"
 
 namespace {
@@ -220,7 +222,10 @@ TEST(Watch, NewPageIsBuiltAndAVanishedPageKeepsItsOutput)
     ASSERT_TRUE(w.wait_out("rebuilt new ("));
     EXPECT_EQ(read_file(box.site + "/out/new.html"), built("New", "", "fresh\n"));
 
-    // A directory is no page file: its going is no news, and it has no output to keep.
+    // A FIFO is not waited on. A directory is no page file: its going is no news, and it has
+    // no output to keep.
+    mkfifo((box.site + "/in/f.html").c_str(), 0644);
+    ASSERT_TRUE(w.wait_out("rebuilt f ("));
     std::filesystem::create_directory(box.site + "/in/x.html");
     ASSERT_TRUE(w.wait_out("rebuilt x ("));
     std::filesystem::remove(box.site + "/in/x.html");
