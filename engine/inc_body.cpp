@@ -126,7 +126,8 @@ std::vector<Piece> cut_pieces(const char *line)
 
 struct ParsedBody {
     std::vector<ParsedLine> lines;
-    MacroSite site; // where the library defines it (line 0: not from the library)
+    MacroSite site;               // where the library defines it (line 0: not from the library)
+    unsigned long checked_in = 0; // the engine call that last found it equal to its body
 };
 
 namespace {
@@ -280,12 +281,21 @@ void eval_into(std::string *out, const char *str, int nargs, char **args)
 
 ParsedBody *parsed_form(const ProdAlphaList *body)
 {
+    // Within one engine call a form found equal to its body stays so: the body cannot be
+    // changed, freed or replaced before the call returns (open_entry). Outside any call
+    // (open_entry 0, which no form holds) it is compared every time.
     auto it = parsed_bodies.find(body);
-    if (it != parsed_bodies.end() && parse_matches(it->second.get(), body))
-        return it->second.get();
+    if (it != parsed_bodies.end()) {
+        ParsedBody *parsed = it->second.get();
+        if ((open_entry != 0 && parsed->checked_in == open_entry) || parse_matches(parsed, body)) {
+            parsed->checked_in = open_entry;
+            return parsed;
+        }
+    }
     prune_parsed_bodies();
     ParsedPtr &slot = parsed_bodies[body];
     slot.reset(parse_body(body, MacroSite()));
+    slot->checked_in = open_entry;
     return slot.get();
 }
 
