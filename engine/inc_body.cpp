@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/bld_html_internal.h"
+#include "support/splitfld.h"
 #include "support/util.h"
 
 namespace {
@@ -101,6 +102,10 @@ struct ParsedLine {
     std::vector<Piece> pieces; // the line cut at its references; empty when it holds none
     bool plain = false;        // a text line whatever happens: no reference, no leading '>'
     MacroHint hint;            // an include line: where the macro was found last
+    // A fixed include line ('>', no '!', no reference): its text cut at the line end and
+    // split at '|' once, as include_text would on every run (fields point into split).
+    std::unique_ptr<char[]> split;
+    std::vector<char *> fields;
 };
 
 std::vector<Piece> cut_pieces(const char *line)
@@ -132,6 +137,17 @@ struct ParsedBody {
 
 namespace {
 
+void split_include(ParsedLine *line, const char *text)
+{
+    size_t len = std::strcspn(text, "\r\n");
+    line->split.reset(new char[len + 1]);
+    std::memcpy(line->split.get(), text, len);
+    line->split[len] = '\0';
+    line->fields.resize(max_include_fields);
+    int nargs = split_flds(line->split.get(), line->fields.data(), '|', 0, max_include_fields);
+    line->fields.resize(static_cast<size_t>(nargs));
+}
+
 ParsedBody *parse_body(const ProdAlphaList *body, const MacroSite &site)
 {
     auto *parsed = new ParsedBody;
@@ -144,6 +160,8 @@ ParsedBody *parse_body(const ProdAlphaList *body, const MacroSite &site)
         if (std::strstr(text, "$["))
             line.pieces = cut_pieces(text);
         line.plain = line.pieces.empty() && line.text[0] != '>';
+        if (line.pieces.empty() && text[0] == '>' && text[1] != '!')
+            split_include(&line, text + 1);
         if (line.plain) // written with its line feed in one piece
             line.text.push_back('\n');
     }
@@ -228,6 +246,17 @@ void run_line(FILE *outf, ParsedLine *line, int nargs, char **args)
         check_body_line(line->source);
     if (line->plain) {
         write_text_line(outf, line->text.data(), line->text.size());
+        return;
+    }
+    if (line->split) { // include_text's work, its split done when the body was parsed
+        if (tracing(TRACE_ALL))
+            trace(TRACE_ALL, "Embedded: [%s]\n", line->text.c_str());
+        if (inc_state.page_stopped)
+            return;
+        if (tracing(TRACE_ALL))
+            trace(TRACE_ALL, "do_include(%s)\n", line->text.c_str() + 1);
+        include_fields(outf, line->split.get(), static_cast<int>(line->fields.size()),
+                       line->fields.data(), &line->hint);
         return;
     }
     if (line->pieces.empty()) {
