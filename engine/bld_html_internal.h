@@ -111,6 +111,10 @@ void flush_output();
 // writes what is held back.
 void begin_output();
 void end_output();
+// A number for the outermost engine call now running (a new one for each), or 0 outside any.
+// Only the caller changes incs, never the engine, so a body seen in one call is still the
+// same body, with the same lines, until that call returns.
+extern unsigned long open_entry;
 
 // Counts n bytes written into the page, or evaluated for it; past a bound the page stops.
 void count_page_output(size_t n);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/bld_html_internal.h"
+#include "support/splitfld.h"
 #include "support/util.h"
 
 namespace {
@@ -103,6 +104,10 @@ struct ParsedLine {
     std::vector<Piece> pieces; // the line cut at its references; empty when it holds none
     bool plain = false;        // a text line whatever happens: no reference, no leading '>'
     MacroHint hint;            // an include line: where the macro was found last
+    // A fixed include line ('>', no '!', no reference): its text cut at the line end and
+    // split at '|' once, as include_text would on every run (fields point into split).
+    std::unique_ptr<char[]> split;
+    std::vector<char *> fields;
 };
 
 std::vector<Piece> cut_pieces(const char *line)
@@ -128,12 +133,24 @@ std::vector<Piece> cut_pieces(const char *line)
 
 struct ParsedBody {
     std::vector<ParsedLine> lines;
-    MacroSite site;      // where the library defines it (line 0: not from the library)
-    int written_arg = 0; // the highest $[n] a text line writes (not a command or include)
-    int written_at = 0;  // the index of the first line that writes it
+    MacroSite site;               // where the library defines it (line 0: not from the library)
+    int written_arg = 0;          // the highest $[n] a text line writes (not a command or include)
+    int written_at = 0;           // the index of the first line that writes it
+    unsigned long checked_in = 0; // the engine call that last found it equal to its body
 };
 
 namespace {
+
+void split_include(ParsedLine *line, const char *text)
+{
+    size_t len = std::strcspn(text, "\r\n");
+    line->split.reset(new char[len + 1]);
+    std::memcpy(line->split.get(), text, len);
+    line->split[len] = '\0';
+    line->fields.resize(max_include_fields);
+    int nargs = split_flds(line->split.get(), line->fields.data(), '|', 0, max_include_fields);
+    line->fields.resize(static_cast<size_t>(nargs));
+}
 
 ParsedBody *parse_body(const ProdAlphaList *body, const MacroSite &site)
 {
@@ -152,6 +169,8 @@ ParsedBody *parse_body(const ProdAlphaList *body, const MacroSite &site)
                 parsed->written_arg = piece.ref.arg;
                 parsed->written_at = i;
             }
+        if (line.pieces.empty() && text[0] == '>' && text[1] != '!')
+            split_include(&line, text + 1);
         if (line.plain) // written with its line feed in one piece
             line.text.push_back('\n');
     }
@@ -238,6 +257,17 @@ void run_line(FILE *outf, ParsedLine *line, int nargs, char **args)
         write_text_line(outf, line->text.data(), line->text.size());
         return;
     }
+    if (line->split) { // include_text's work, its split done when the body was parsed
+        if (tracing(TRACE_ALL))
+            trace(TRACE_ALL, "Embedded: [%s]\n", line->text.c_str());
+        if (inc_state.page_stopped)
+            return;
+        if (tracing(TRACE_ALL))
+            trace(TRACE_ALL, "do_include(%s)\n", line->text.c_str() + 1);
+        include_fields(outf, line->split.get(), static_cast<int>(line->fields.size()),
+                       line->fields.data(), &line->hint);
+        return;
+    }
     if (line->pieces.empty()) {
         run_marked_line(outf, line->text.c_str(), line->text.size(), nargs, args, &line->hint);
         return;
@@ -289,12 +319,21 @@ void eval_into(std::string *out, const char *str, int nargs, char **args)
 
 ParsedBody *parsed_form(const ProdAlphaList *body)
 {
+    // Within one engine call a form found equal to its body stays so: the body cannot be
+    // changed, freed or replaced before the call returns (open_entry). Outside any call
+    // (open_entry 0, which no form holds) it is compared every time.
     auto it = parsed_bodies.find(body);
-    if (it != parsed_bodies.end() && parse_matches(it->second.get(), body))
-        return it->second.get();
+    if (it != parsed_bodies.end()) {
+        ParsedBody *parsed = it->second.get();
+        if ((open_entry != 0 && parsed->checked_in == open_entry) || parse_matches(parsed, body)) {
+            parsed->checked_in = open_entry;
+            return parsed;
+        }
+    }
     prune_parsed_bodies();
     ParsedPtr &slot = parsed_bodies[body];
     slot.reset(parse_body(body, MacroSite()));
+    slot->checked_in = open_entry;
     return slot.get();
 }
 

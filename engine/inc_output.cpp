@@ -11,9 +11,12 @@ namespace {
 
 constexpr size_t held_size = size_t{32} << 10; // 32 KiB
 char held[held_size];
-int open_calls = 0; // engine calls that write output, currently running
+int open_calls = 0;             // engine calls that write output, currently running
+unsigned long entries_made = 0; // outermost such calls so far
 
 } // namespace
+
+unsigned long open_entry = 0;
 
 HeldOutput held_output = {nullptr, held, held + held_size};
 
@@ -38,13 +41,15 @@ void flush_output()
 
 void begin_output()
 {
-    open_calls++;
+    if (open_calls++ == 0)
+        open_entry = ++entries_made;
 }
 
 void end_output()
 {
     if (--open_calls <= 0) {
         open_calls = 0;
+        open_entry = 0;
         flush_output();
     }
 }

@@ -83,6 +83,10 @@ TEST(StoresSharedWithCallers, ListOperationsBetweenIncludesAreSeenByEveryReading
         caller_update(incs, "added", body_of({"added $[1]"}), free_body);
         caller_update(incs, "footer", body_of({"new $[1]", "second"}), free_body); // old freed
         do_include(out, "Call");
+        auto *call = static_cast<ProdAlphaList *>(incs->item[bsearch_aptr_prodlist(incs, "call")]);
+        std::free(call->item[0]); // the same body, a line changed in place
+        call->item[0] = strdup(">Footer|z");
+        do_include(out, "Call");
         clear_aptr_prodlist(vars);
         do_include(out, "Show");
         std::fprintf(out, "%s%s|", store_faults(vars).c_str(), store_faults(incs).c_str());
@@ -100,8 +104,8 @@ TEST(StoresSharedWithCallers, ListOperationsBetweenIncludesAreSeenByEveryReading
         std::fprintf(out, "%d %d\n", errors, warnings);
     });
     EXPECT_EQ(run.out, "[Home||abc|2]\n\n[Home|new|abcdefghijklmnopqrstuvwxyz|2]\n"
-                       "Changed abcdefghijklmnopqrstuvwxyz|new x\nsecond\nadded y\n[|||1]\n|"
-                       "[Traced|||1]\nchecked x\nadded y\n1 0\n");
+                       "Changed abcdefghijklmnopqrstuvwxyz|new x\nsecond\nadded y\nnew z\nsecond\n"
+                       "added y\n[|||1]\n|[Traced|||1]\nchecked z\nadded y\n1 0\n");
     EXPECT_EQ(run.std_err,
               "do_include(Show)\ndo_set:nargs|1\nVariable [nargs] changed from [1] to [1]\n"
               "process_include(Show), nargs=1  [Show]\nget_val(title)=Traced.\n"
