@@ -134,26 +134,48 @@ void stop_browser(pid_t pid)
 
 } // namespace
 
-TEST(PreviewBrowser, EditedPageShowsItsNewTextWithoutAReloadRequest)
-{
-    if (!preview_built)
-        GTEST_SKIP() << "this build has no preview server";
-    if (access(chromium, X_OK) != 0)
-        GTEST_SKIP() << "chromium is not installed (" << chromium << ")";
-    Reports reports;
-    ASSERT_TRUE(open_reports(&reports));
-    Sandbox box;
-    make_site(box);
-    write_file(box.site + "/in/live.html", live_page("first text", reports.port));
-    Watcher w;
-    start_watch(&w, box, {"-p", "0", "-w"});
-    ASSERT_TRUE(w.wait_out("tovrel: watching")) << w.err();
-    int port = served_port(w.out());
-    ASSERT_GT(port, 0) << w.out();
+// A site in a sandbox, the browser's report channel, and the watch serving the site.
+class PreviewBrowser : public testing::Test {
+  protected:
+    void SetUp() override
+    {
+        if (!preview_built)
+            GTEST_SKIP() << "this build has no preview server";
+        if (access(chromium, X_OK) != 0)
+            GTEST_SKIP() << "chromium is not installed (" << chromium << ")";
+        ASSERT_TRUE(open_reports(&reports));
+        make_site(box);
+    }
 
-    std::filesystem::create_directories(box.root + "/profile");
-    pid_t browser = start_browser(box.root + "/profile",
-                                  "http://127.0.0.1:" + std::to_string(port) + "/live.html");
+    // Starts the watch with its server and a browser showing live.html; returns the browser,
+    // or -1 (with a failure) when the server did not come up.
+    pid_t watch_in_browser()
+    {
+        start_watch(&w, box, {"-p", "0", "-w"});
+        if (!w.wait_out("tovrel: watching")) {
+            ADD_FAILURE() << w.err();
+            return -1;
+        }
+        int port = served_port(w.out());
+        if (port <= 0) {
+            ADD_FAILURE() << w.out();
+            return -1;
+        }
+        std::filesystem::create_directories(box.root + "/profile");
+        return start_browser(box.root + "/profile",
+                             "http://127.0.0.1:" + std::to_string(port) + "/live.html");
+    }
+
+    Reports reports;
+    Sandbox box;
+    Watcher w;
+};
+
+TEST_F(PreviewBrowser, EditedPageShowsItsNewTextWithoutAReloadRequest)
+{
+    write_file(box.site + "/in/live.html", live_page("first text", reports.port));
+    pid_t browser = watch_in_browser();
+    ASSERT_GT(browser, 0);
     bool first = wait_report(&reports, "/shown?first text ");
     write_file(box.site + "/in/live.html", live_page("second text", reports.port));
     bool second = first && wait_report(&reports, "/shown?second text ");
@@ -164,30 +186,15 @@ TEST(PreviewBrowser, EditedPageShowsItsNewTextWithoutAReloadRequest)
     EXPECT_EQ(w.stop(SIGTERM), 0);
 }
 
-TEST(PreviewBrowser, ErrorsOfAPageBuildShowOverItUntilARebuildIsClean)
+TEST_F(PreviewBrowser, ErrorsOfAPageBuildShowOverItUntilARebuildIsClean)
 {
-    if (!preview_built)
-        GTEST_SKIP() << "this build has no preview server";
-    if (access(chromium, X_OK) != 0)
-        GTEST_SKIP() << "chromium is not installed (" << chromium << ")";
-    Reports reports;
-    ASSERT_TRUE(open_reports(&reports));
-    Sandbox box;
-    make_site(box);
     // A library a check finds nothing wrong with: the page alone decides what is shown.
     write_file(box.site + "/include/include.txt",
                ">PageStart\n<html><body>\n>\n>PageHdr\n>\n>PageEnd\n</body></html>\n>\n"
                ">SubMenuStart\n>\n>SubMenuItem\n>\n>SubMenuEnd\n>\n");
     write_file(box.site + "/in/live.html", watched_page("clean", "", reports.port));
-    Watcher w;
-    start_watch(&w, box, {"-p", "0", "-w"});
-    ASSERT_TRUE(w.wait_out("tovrel: watching")) << w.err();
-    int port = served_port(w.out());
-    ASSERT_GT(port, 0) << w.out();
-
-    std::filesystem::create_directories(box.root + "/profile");
-    pid_t browser = start_browser(box.root + "/profile",
-                                  "http://127.0.0.1:" + std::to_string(port) + "/live.html");
+    pid_t browser = watch_in_browser();
+    ASSERT_GT(browser, 0);
     bool clean = wait_report(&reports, "/shown?clean|none|text ");
     const std::string fault = ">Nope|<b id=\"inj\">x</b>\n";
     write_file(box.site + "/in/live.html", watched_page("broken", fault, reports.port));
