@@ -64,8 +64,13 @@ ssize_t read_stream(void *cls, uint64_t, char *buf, size_t max)
 {
     auto *s = static_cast<Stream *>(cls);
     PreviewServer *server = s->server;
-    if (peer_gone(s->fd))
+    if (peer_gone(s->fd)) {
+        // libmicrohttpd (0.9.75) may release a connection its reader ended only when its
+        // loop next wakes, which can be the idle timeout away; a connection with a timeout
+        // of its own is looked at within that second.
+        MHD_set_connection_option(s->conn, MHD_CONNECTION_OPTION_TIMEOUT, 1U);
         return MHD_CONTENT_READER_END_WITH_ERROR;
+    }
     std::lock_guard<std::mutex> hold(server->lock);
     if (server->closing)
         return MHD_CONTENT_READER_END_OF_STREAM;

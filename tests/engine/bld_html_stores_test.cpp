@@ -128,10 +128,7 @@ TEST(StoresSharedWithCallers, SeededRandomOperationsNeverPartStoreAndEngine)
         auto value = [&pick] { return std::string(static_cast<size_t>(pick(12)), 'a' + pick(3)); };
         int wrong = 0;
         for (int step = 0; step < 3000; step++) {
-            // Names are appended to their first letter: GCC 12 at -O3 warns falsely of
-            // "v" + std::string (-Wrestrict).
-            std::string name = "v";
-            name += std::to_string(pick(6));
+            std::string name = "v" + std::to_string(pick(6));
             switch (pick(7)) {
             case 0:
                 do_include(out, ("Set|" + name + "|" + value()).c_str());
@@ -140,12 +137,9 @@ TEST(StoresSharedWithCallers, SeededRandomOperationsNeverPartStoreAndEngine)
                 caller_update(vars, name.c_str(), pick(4) ? strdup(value().c_str()) : nullptr,
                               std::free);
                 break;
-            case 2: {
-                std::string other = "w";
-                other += value();
-                caller_update(vars, other.c_str(), nullptr, std::free);
+            case 2:
+                caller_update(vars, ("w" + value()).c_str(), nullptr, std::free);
                 break;
-            }
             case 3:
                 if (pick(10) == 0)
                     do_include(out, pick(2) ? "Clear" : "Clear|a|b|c|d|e");
