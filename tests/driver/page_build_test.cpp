@@ -16,6 +16,23 @@ std::vector<std::string> only(const std::string &name)
     return std::vector<std::string>{name};
 }
 
+// A page file and the page built from it.
+struct PageCase {
+    std::string file;
+    std::string out;
+};
+
+// Builds each case's file as the page p and compares the page made.
+template <size_t N> void expect_pages(const Sandbox &box, const PageCase (&cases)[N])
+{
+    for (const PageCase &c : cases) {
+        write_file(box.site + "/in/p.html", c.file);
+        RunResult r = run_tovrel(box, {"p"});
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(read_file(box.site + "/out/p.html"), c.out) << c.file.substr(0, 20);
+    }
+}
+
 } // namespace
 
 TEST(PageBuild, FrameHeaderBodyAndSubMenuInOrder)
@@ -39,10 +56,7 @@ TEST(PageBuild, TitleIsTheWholeFirstLineUpToCrOrLf)
     Sandbox box;
     make_site(box);
     std::string long_title(3000, 't');
-    struct Case {
-        std::string file;
-        std::string out;
-    } cases[] = {
+    const PageCase cases[] = {
         {"  Blanks kept \n\nx\n", framed_page("  Blanks kept ", "", "x\n")},
         {"Only a title", framed_page("Only a title", "", "")},
         {"Dos\r\nh1\r\n\r\nb\r\n", framed_page("Dos", "h1\r\n", "b\r\n")},
@@ -50,12 +64,7 @@ TEST(PageBuild, TitleIsTheWholeFirstLineUpToCrOrLf)
         {"A|B\n\n", "<start 3:A:B>\n<hdr A>\n<menu>\n</menu>\n<end>\n"},
         {long_title + "\nh\n\nb\n", framed_page(long_title, "h\n", "b\n")},
     };
-    for (const Case &c : cases) {
-        write_file(box.site + "/in/p.html", c.file);
-        RunResult r = run_tovrel(box, {"p"});
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(read_file(box.site + "/out/p.html"), c.out) << c.file.substr(0, 20);
-    }
+    expect_pages(box, cases);
 }
 
 TEST(PageBuild, HeaderLinesAreCopiedWholeUntilAnEmptyLine)
@@ -64,10 +73,7 @@ TEST(PageBuild, HeaderLinesAreCopiedWholeUntilAnEmptyLine)
     make_site(box);
     std::string h511(511, 'h'), h600(600, 'g');
     std::string nul_inside = std::string("a\0b\n", 4);
-    struct Case {
-        std::string file;
-        std::string out;
-    } cases[] = {
+    const PageCase cases[] = {
         {"T\nh1\nh2\n", framed_page("T", "h1\nh2\n", "")},
         {"T\nh1\nlast", framed_page("T", "h1\nlast", "")},
         {"T\n \t\nh\n\nb\n", framed_page("T", " \t\nh\n", "b\n")},
@@ -78,12 +84,7 @@ TEST(PageBuild, HeaderLinesAreCopiedWholeUntilAnEmptyLine)
         {"T\nh\n\rx\nb\n", framed_page("T", "h\n", "b\n")},
         {"T\n\n\nb\n", framed_page("T", "", "\nb\n")},
     };
-    for (const Case &c : cases) {
-        write_file(box.site + "/in/p.html", c.file);
-        RunResult r = run_tovrel(box, {"p"});
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(read_file(box.site + "/out/p.html"), c.out) << c.file.substr(0, 20);
-    }
+    expect_pages(box, cases);
 }
 
 TEST(PageBuild, EmptyInputFailsAndKeepsTheEarlierPage)
