@@ -22,24 +22,14 @@
 
 namespace {
 
-int errors_total = 0;
-
-// A stream that takes everything and keeps nothing: a checked page goes nowhere.
-FILE *open_null_sink()
-{
-    cookie_io_functions_t io = {};
-    io.write = [](void *, const char *, size_t size) -> ssize_t {
-        return static_cast<ssize_t>(size);
-    };
-    return fopencookie(nullptr, "w", io);
-}
-
 // True when the line, blanks skipped, begins with an include marker.
 bool is_include_line(const std::string &line)
 {
     size_t at = line.find_first_not_of(" \t");
     return at != std::string::npos && (line[at] == '>' || line[at] == ']');
 }
+
+} // namespace
 
 // Reads the title and header lines of the page in (as the build will), warning of include
 // and sub-link lines among the headers, and rewinds it. Returns the line the body starts
@@ -63,6 +53,20 @@ int scan_header(FILE *in, const char *path)
     }
     std::rewind(in);
     return lineno == 0 ? 0 : lineno + 1;
+}
+
+namespace {
+
+int errors_total = 0;
+
+// A stream that takes everything and keeps nothing: a checked page goes nowhere.
+FILE *open_null_sink()
+{
+    cookie_io_functions_t io = {};
+    io.write = [](void *, const char *, size_t size) -> ssize_t {
+        return static_cast<ssize_t>(size);
+    };
+    return fopencookie(nullptr, "w", io);
 }
 
 // Checks the page name (its file in the input directory) through the build's own page pass.

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "driver/check.h"
 #include "driver/check_links.h"
 #include "driver/page_build.h"
 #include "driver/page_names.h"
@@ -122,29 +123,16 @@ FILE *open_regular(const std::string &path)
     return in;
 }
 
-// Reads the title and header lines of the page file at path as the build will, with the
-// diagnostics a check gives for them. Returns the line its body starts at (1 when the page
-// cannot be read: the build says why).
+// The line the body of the page file at path starts at, its header lines checked as the
+// build will read them (1 when the page is empty or cannot be read: the build says why).
 int scan_header_lines(const std::string &path)
 {
     FILE *in = open_regular(path);
     if (in == nullptr)
         return 1;
-    std::string line;
-    int lineno = 0;
-    while (read_whole_line(&line, in) && (++lineno == 1 || !ends_header_lines(line))) {
-        if (lineno == 1)
-            continue; // the title
-        scan_links(line.data(), line.size(), path.c_str(), lineno);
-        size_t at = line.find_first_not_of(" \t");
-        if (at != std::string::npos && (line[at] == '>' || line[at] == ']'))
-            diag_inc(DIAG_WARNING, path.c_str(), lineno,
-                     "%s line among the header lines is copied as text: is the empty line "
-                     "after the title missing?",
-                     line.find("SubLink") != std::string::npos ? "sub-link" : "include");
-    }
+    int body_line = scan_header(in, path.c_str());
     std::fclose(in);
-    return lineno + 1;
+    return std::max(body_line, 1);
 }
 
 } // namespace
