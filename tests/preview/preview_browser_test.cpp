@@ -85,12 +85,15 @@ std::string live_page(const std::string &text, int report_port)
 
 // A page whose script reports, whenever it changes, what the reader sees: the page's text,
 // the text of the build's diagnostics over it ("none" without them), and whether an element
-// named in the page's faulty include line made it into the document as markup.
+// named in the page's faulty include line made it into the document as markup. A reader
+// closes the diagnostics once they have been reported.
 std::string watched_page(const std::string &text, const std::string &fault, int report_port)
 {
     return "Watched\n\n<p id=\"t\">" + text + "</p>\n" + fault +
-           "<script>var last='';setInterval(function(){"
+           "<script>var last='',seen=false;setInterval(function(){"
            "var o=document.getElementById('tovrel-diags');"
+           "if(o&&seen){o.querySelector('button[aria-label=Close]').click();"
+           "o=document.getElementById('tovrel-diags')}seen=!!o;"
            "var now=document.getElementById('t').innerText+'|'+(o?o.innerText:'none')+'|'+"
            "(document.getElementById('inj')?'markup':'text');"
            "if(now!=last){last=now;new Image().src='http://127.0.0.1:" +
@@ -202,13 +205,15 @@ TEST_F(PreviewBrowser, ErrorsOfAPageBuildShowOverItUntilARebuildIsClean)
     bool shown = clean && wait_report(&reports, "/shown?broken|");
     bool located = shown && wait_report(&reports, "in/live.html:4: error: unknown include 'Nope'");
     bool source = located && wait_report(&reports, ">Nope|<b id=\"inj\">x</b>");
+    bool closed = source && wait_report(&reports, "/shown?broken|none|text ");
     write_file(box.site + "/in/live.html", watched_page("mended", "", reports.port));
-    bool mended = source && wait_report(&reports, "/shown?mended|none|text ");
+    bool mended = closed && wait_report(&reports, "/shown?mended|none|text ");
     bool came_back = mended && wait_report(&reports, "/shown?mended|1 error", 2.0);
     stop_browser(browser);
     close(reports.fd);
     EXPECT_TRUE(clean) << reports.lines;
     EXPECT_TRUE(located && source) << reports.lines;
+    EXPECT_TRUE(closed) << reports.lines; // by its Close button
     EXPECT_EQ(count_of(reports.lines, "|markup"), 0) << reports.lines;
     EXPECT_TRUE(mended) << reports.lines;
     EXPECT_FALSE(came_back) << reports.lines;
