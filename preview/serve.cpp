@@ -77,15 +77,8 @@ MHD_Result answer_html(PreviewServer *server, MHD_Connection *conn, int fd, uint
     HtmlBody *body = open_html_body(fd, size, reload_script(since), !head);
     if (body == nullptr)
         return MHD_NO;
-    MHD_Response *response = MHD_create_response_from_callback(html_body_size(body), html_block,
-                                                               read_html, body, free_html);
-    if (response == nullptr) {
-        free_html_body(body);
-        return MHD_NO;
-    }
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/html");
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
-    return send_response(conn, MHD_HTTP_OK, response);
+    return send_generated(conn, html_body_size(body), html_block, read_html, body, free_html,
+                          "text/html");
 }
 
 // Any other file, as it is, or the one range of it that a Range header asks for.
@@ -357,6 +350,20 @@ MHD_Result send_response(MHD_Connection *conn, unsigned status, MHD_Response *re
     MHD_Result queued = MHD_queue_response(conn, status, response);
     MHD_destroy_response(response);
     return queued;
+}
+
+MHD_Result send_generated(MHD_Connection *conn, uint64_t size, size_t block,
+                          MHD_ContentReaderCallback read, void *cls,
+                          MHD_ContentReaderFreeCallback free_cls, const char *type)
+{
+    MHD_Response *response = MHD_create_response_from_callback(size, block, read, cls, free_cls);
+    if (response == nullptr) {
+        free_cls(cls);
+        return MHD_NO;
+    }
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+    return send_response(conn, MHD_HTTP_OK, response);
 }
 
 PreviewServer *start_preview(const PreviewAddress *addr, const char *root, std::string *url)

@@ -169,15 +169,8 @@ MHD_Result answer_events(PreviewServer *server, MHD_Connection *conn)
         if (page != nullptr)
             s->pending += diags_event(server, page);
     }
-    MHD_Response *response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, stream_block,
-                                                               read_stream, s, free_stream);
-    if (response == nullptr) {
-        free_stream(s);
-        return MHD_NO;
-    }
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/event-stream");
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
-    return send_response(conn, MHD_HTTP_OK, response);
+    return send_generated(conn, MHD_SIZE_UNKNOWN, stream_block, read_stream, s, free_stream,
+                          "text/event-stream");
 }
 
 void keep(PreviewServer *server)

@@ -87,6 +87,13 @@ extern const char overlay_script[];
 // Queues response (null: the connection is closed) with status on conn and lets it go.
 MHD_Result send_response(MHD_Connection *conn, unsigned status, MHD_Response *response);
 
+// Sends 200 with a body of size bytes (MHD_SIZE_UNKNOWN: until read ends it) that read makes
+// from cls, block bytes at a time, as the client takes it, never cached; free_cls(cls) is
+// called once the response is done, or at once when it cannot be made.
+MHD_Result send_generated(MHD_Connection *conn, uint64_t size, size_t block,
+                          MHD_ContentReaderCallback read, void *cls,
+                          MHD_ContentReaderFreeCallback free_cls, const char *type);
+
 // Answers a request for the event stream on conn: a stream that waits, suspended and taking
 // no thread, for rebuilds, keep-alives or its client leaving.
 MHD_Result answer_events(PreviewServer *server, MHD_Connection *conn);
