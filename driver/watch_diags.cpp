@@ -16,6 +16,7 @@
 #include "driver/page_names.h"
 #include "driver/settings.h"
 #include "support/read_line.h"
+#include "support/util.h"
 
 namespace {
 
@@ -155,7 +156,6 @@ void checked_build(const std::string &page, DiagCapture *lib, DiagCapture *cap)
 
 std::string source_of(const WatchDiag &diag)
 {
-    constexpr size_t max_shown = 200;
     size_t at;
     kind_of(diag.line, &at);
     size_t colon = at == std::string::npos ? at : diag.line.rfind(':', at - 1);
@@ -174,9 +174,7 @@ std::string source_of(const WatchDiag &diag)
     if (!found)
         return "";
     line.erase(std::min(line.find_first_of("\r\n"), line.size()));
-    if (line.size() > max_shown)
-        line.erase(max_shown).append("...");
-    return line;
+    return clip_text(line);
 }
 
 std::string diag_counts(int errors, int warnings)
