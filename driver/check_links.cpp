@@ -8,6 +8,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -30,7 +31,7 @@ struct LinkState {
     std::string page;                                 // the path of the page being checked
     std::unordered_set<std::string_view> pages;       // the names of the pages, without ".html"
     std::unordered_map<std::string, int> verdicts;    // link's path -> LINK_FOUND ...
-    std::unordered_set<size_t> met;                   // "place link" of a library line, hashed
+    std::unordered_set<std::string> met;              // "place link" of a library line
     std::unordered_map<std::string, size_t> group_of; // "path:line" -> index in groups
     std::vector<LinkGroup> groups;                    // in the order of their first link
 };
@@ -185,7 +186,8 @@ void judge_link(std::string_view link, const char *path, int line)
     const char *place = page_line > 0 ? page : path;
     int place_line = page_line > 0 ? page_line : line;
     std::string met = strprintf("%s:%d:%d ", place, place_line, line).append(link);
-    if (!links.met.insert(std::hash<std::string>()(met)).second)
+    // Only links that lead nowhere are kept, so the set grows with the warnings alone.
+    if (!links.met.insert(std::move(met)).second)
         return;
     std::string key = strprintf("%s:%d", path, line);
     auto [at, added] = links.group_of.try_emplace(key, links.groups.size());
