@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <set>
 #include <string>
 #include <vector>
@@ -256,6 +257,7 @@ int watch_site(int ignored)
         return 2;
     }
     std::string url;
+    tzset(); // before any thread: the status lines' times are local
     if (preview_set && (w.server = start_preview(&preview, outdir.c_str(), &url)) == nullptr)
         return 2;
     w.notify = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);

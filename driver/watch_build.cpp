@@ -29,7 +29,12 @@ void say(const std::string &text)
 {
     char stamp[16];
     std::time_t now = std::time(nullptr);
-    std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&now));
+    struct tm local = {};
+    // localtime_r reads the time zone once (watch_site does so before the server's threads
+    // start), where localtime would read it again at every call, under the HTTP library's
+    // Date headers.
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
     std::printf("%s %s\n", stamp, text.c_str());
     std::fflush(stdout);
 }
